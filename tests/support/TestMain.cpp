@@ -1,0 +1,13 @@
+// The main of test executables that use Qt's event-loop objects: one QCoreApplication for the
+// whole run, created before any test and destroyed after the last.
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    QCoreApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
