@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,9 @@ struct FilePart
 struct ReceivedRequest
 {
     std::string Method;
-    std::string Path;
+    std::string Path;     // the request target without its query
+    std::string FirmType; // the first label of the Host header ("aziende" of aziende.localhost:47443)
+    int Connection = 0;   // number of the connection it came on: requests sharing one reused it
     std::vector<std::pair<std::string, std::string>> Headers; // in arrival order
     std::string Body;                                        // raw bytes
     std::vector<std::pair<std::string, std::string>> Fields; // decoded form or multipart text fields
@@ -39,6 +42,9 @@ struct ReceivedRequest
 struct ScriptedAnswer
 {
     int Status = 200;
+    std::optional<std::string> Reason; // the status line's phrase; the standard one when not set
+    std::string ContentType = "application/json; charset=utf-8"; // "" sends no Content-Type
+    // Sent after Content-Type; one named "Content-Length" replaces the true length (a truncated answer).
     std::vector<std::pair<std::string, std::string>> Headers;
     std::string Body;
     bool Gzip = false;               // compress the body and send "Content-Encoding: gzip"
@@ -46,13 +52,21 @@ struct ScriptedAnswer
     bool DropConnection = false;     // close the connection without an answer
 };
 
-// An invoice the substitute accepted through FAESendXml.
+// An invoice the substitute holds: the issued ones it accepted through FAESendXml, and the
+// received ones it starts with.
 struct StoredInvoice
 {
-    std::string IdCoda;   // the queue identifier it was given
+    std::string IdCoda;   // the queue identifier it was given; also its IdFattura
     std::string FileName;
     std::string Content;
+    std::string FatturaInversa;        // "S" or "N", as the upload said
+    std::string CodiceStatoGestionale; // the management state, changed by FAEAggiornaStato
+    std::string Data;                  // sending (issued) or receipt (received) date, yyyy-MM-dd
+    std::string Ora;                   // and time, HH:mm:ss
 };
+
+// The management states the substitute knows, code and description.
+const std::vector<std::pair<std::string, std::string>>& StatiGestionali();
 
 struct Options
 {
@@ -79,7 +93,8 @@ public:
 
     std::vector<ReceivedRequest> Requests() const;
     void ClearRequests();
-    std::vector<StoredInvoice> Invoices() const;
+    std::vector<StoredInvoice> Invoices() const;         // issued, in order of arrival
+    std::vector<StoredInvoice> ReceivedInvoices() const; // received (FAEPassivaSearch)
 
 private:
     struct Impl;
