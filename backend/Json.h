@@ -12,7 +12,16 @@
 class TJSONValue
 {
 public:
-    enum class Kind { Object, Array, String, Number, True, False, Null };
+    enum class Kind
+    {
+        Object,
+        Array,
+        String,
+        Number,
+        True,
+        False,
+        Null
+    };
 
     virtual ~TJSONValue() = default;
     TJSONValue(const TJSONValue&) = delete;
@@ -56,7 +65,10 @@ class TJSONBool final : public TJSONValue
 public:
     explicit TJSONBool(bool value) : TJSONValue(value ? Kind::True : Kind::False) {}
     bool Value() const { return GetKind() == Kind::True; }
-    QString ClassName() const override { return Value() ? QStringLiteral("TJSONTrue") : QStringLiteral("TJSONFalse"); }
+    QString ClassName() const override
+    {
+        return Value() ? QStringLiteral("TJSONTrue") : QStringLiteral("TJSONFalse");
+    }
 };
 
 class TJSONNull final : public TJSONValue
@@ -72,6 +84,7 @@ public:
     TJSONArray() : TJSONValue(Kind::Array) {}
     std::size_t Count() const { return FItems.size(); }
     const TJSONValue& Item(std::size_t index) const { return *FItems.at(index); }
+    const std::vector<std::unique_ptr<TJSONValue>>& Items() const { return FItems; }
     void Add(std::unique_ptr<TJSONValue> value) { FItems.push_back(std::move(value)); }
     QString ClassName() const override { return QStringLiteral("TJSONArray"); }
 
@@ -91,8 +104,9 @@ public:
     TJSONObject() : TJSONValue(Kind::Object) {}
     std::size_t Count() const { return FMembers.size(); }
     const TJSONPair& Pair(std::size_t index) const { return FMembers.at(index); }
+    const std::vector<TJSONPair>& Members() const { return FMembers; }
     // The first member whose name equals `name` exactly, or null.
-    const TJSONValue* Find(const QString& name) const;
+    const TJSONValue* Find(QStringView name) const;
     void Add(QString name, std::unique_ptr<TJSONValue> value);
     QString ClassName() const override { return QStringLiteral("TJSONObject"); }
 
@@ -102,12 +116,19 @@ private:
 
 // Strict RFC 8259 parsing of exactly one value. Any malformed text (including invalid UTF-8 and
 // nesting deeper than kMaxJsonDepth) gives null; it never throws.
+// A "\u" escape of a lone surrogate is kept as that UTF-16 code unit instead of failing the whole
+// answer: the text stays readable and serialising writes the same escape back. A byte order mark
+// is not whitespace and fails the parse. ParseJsonText fails on a text that holds an unpaired
+// surrogate, because its UTF-8 form would not be the text it was given.
 inline constexpr int kMaxJsonDepth = 512;
 std::unique_ptr<TJSONValue> ParseJsonUtf8(const QByteArray& utf8);
 std::unique_ptr<TJSONValue> ParseJsonText(const QString& text); // the text's UTF-8 form
 
 // Compact serialisation: pure ASCII, "\/" for the slash, upper-case hex in "\u" escapes.
 QString ToJsonText(const TJSONValue& value);
+
+// Same kinds, same texts and literals, same members in the same order.
+bool JsonEquals(const TJSONValue& left, const TJSONValue& right);
 
 // Dotted-path lookup: each name selects the first member of that exact name; null when nothing.
 const TJSONValue* FindPath(const TJSONValue& value, const QString& path);
