@@ -509,7 +509,10 @@ bool HttpsServer::Impl::ServeRequests(SSL* ssl, int number)
             return false;
         if (!WriteAll(ssl, AnswerText(answer)))
             return false;
-        if (WantsClose(request) || EqualsNoCase(FindHeader(answer.Headers, "Connection"), "close"))
+        // A declared length that is not the body's (a scripted truncated answer) only ends when we hang up.
+        const std::string declaredLength = FindHeader(answer.Headers, "Content-Length");
+        const bool truncated = !declaredLength.empty() && declaredLength != std::to_string(answer.Body.size());
+        if (truncated || WantsClose(request) || EqualsNoCase(FindHeader(answer.Headers, "Connection"), "close"))
             return true;
     }
 }
