@@ -1,1 +1,350 @@
-// Being written.
+#include "LogFile.h"
+
+#include "ConfigFile.h"
+#include "Errors.h"
+#include "Text.h"
+#include "UniqueFd.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QLocale>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+std::unique_ptr<TLogFile> AppLog;
+
+namespace {
+
+constexpr std::uint64_t kLinesBeforeSizeCheck = 100;
+// An old-style end-of-file mark among the last bytes is cut off before appending.
+constexpr off_t kCtrlZWindow = 128;
+constexpr char kCtrlZ = 0x1A;
+
+struct TLevelText
+{
+    TTagLogFile level;
+    const char* name;
+    const char* tag;
+};
+// Every tag is 7 characters, so every message starts in the same column.
+constexpr TLevelText kLevels[] = {
+    {lfOff, "", "]    - "},
+    {lfError, "ERROR", "] ERR- "},
+    {lfWarning, "WARNING", "] WRN- "},
+    {lfNormal, "NORMAL", "]    - "},
+};
+
+const TLevelText& LevelText(TTagLogFile level)
+{
+    for (const auto& entry : kLevels)
+        if (entry.level == level)
+            return entry;
+    return kLevels[0];
+}
+
+[[noreturn]] void FailIo(int code)
+{
+    throw EInOutError(QStringLiteral("I/O error %1: %2").arg(code).arg(SystemErrorText(code)), code);
+}
+
+QByteArray NativePath(const QString& fileName)
+{
+    return QFile::encodeName(fileName);
+}
+
+bool FileExists(const QByteArray& path)
+{
+    struct stat st{};
+    return ::stat(path.constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// Other processes may read the log while a line goes in; writers that take the same lock wait.
+// The lock is advisory: Linux has no mandatory share modes.
+void LockForWriting(int fd)
+{
+    while (::flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR)
+            FailIo(errno);
+}
+
+void WriteAll(int fd, const QByteArray& bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            FailIo(errno);
+        done += n;
+    }
+}
+
+// The close reports write-back failures of some file systems, so its result counts.
+void CloseChecked(TUniqueFd& fd)
+{
+    if (::close(fd.Release()) != 0)
+        FailIo(errno);
+}
+
+void CutAtCtrlZ(int fd)
+{
+    struct stat st{};
+    if (::fstat(fd, &st) != 0)
+        FailIo(errno);
+    const off_t tailSize = std::min(st.st_size, kCtrlZWindow);
+    char tail[kCtrlZWindow];
+    const ssize_t n = ::pread(fd, tail, tailSize, st.st_size - tailSize);
+    if (n < 0)
+        FailIo(errno);
+    if (const void* mark = std::memchr(tail, kCtrlZ, n)) {
+        const off_t cut = st.st_size - tailSize + (static_cast<const char*>(mark) - tail);
+        if (::ftruncate(fd, cut) != 0)
+            FailIo(errno);
+    }
+}
+
+// Opening for appending never creates the file: a deleted log stays deleted.
+void AppendToFile(const QByteArray& path, const QByteArray& bytes)
+{
+    TUniqueFd fd(::open(path.constData(), O_RDWR | O_APPEND | O_CLOEXEC));
+    if (!fd.IsOpen())
+        FailIo(errno);
+    LockForWriting(fd.Get());
+    CutAtCtrlZ(fd.Get());
+    WriteAll(fd.Get(), bytes);
+    CloseChecked(fd);
+}
+
+// Makes a new file or empties an existing one.
+void CreateFile(const QByteArray& path, const QByteArray& bytes)
+{
+    TUniqueFd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd.IsOpen())
+        FailIo(errno);
+    LockForWriting(fd.Get());
+    WriteAll(fd.Get(), bytes);
+    CloseChecked(fd);
+}
+
+qint64 FileSize(const QByteArray& path)
+{
+    struct stat st{};
+    if (::stat(path.constData(), &st) != 0)
+        FailIo(errno);
+    return st.st_size;
+}
+
+// A rename that fails rather than replace an existing target.
+bool RenameNoReplace(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // Some file systems lack RENAME_NOREPLACE; a hard link never replaces either.
+    if (::link(from.constData(), to.constData()) != 0)
+        return false;
+    if (::unlink(from.constData()) != 0) {
+        ::unlink(to.constData());
+        return false;
+    }
+    return true;
+}
+
+QString AsciiUpper(const QString& text)
+{
+    QString upper = text;
+    for (QChar& c : upper)
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - 'a' + 'A');
+    return upper;
+}
+
+QString TwoDigits(int value)
+{
+    return QString::number(value).rightJustified(2, u'0');
+}
+
+} // namespace
+
+QString LogLevelName(TTagLogFile level)
+{
+    return QString::fromLatin1(LevelText(level).name);
+}
+
+QChar DateSeparatorOf(const QString& shortDateFormat)
+{
+    for (const QChar c : shortDateFormat)
+        if (!c.isLetter() && !c.isSpace() && c != u'\'')
+            return c;
+    return u'/';
+}
+
+TLogFile::TLogFile(QString fileName, std::int32_t maxSize)
+    : FFileName(std::move(fileName)), FMaxSize(maxSize),
+      FDateSeparator(DateSeparatorOf(QLocale::system().dateFormat(QLocale::ShortFormat)))
+{
+    // A failure here leaves no object, so nothing more is written (no "Log Stop" either).
+    const QByteArray path = NativePath(FFileName);
+    const bool exists = FileExists(path);
+    if (exists)
+        CheckLogSize();
+    const QByteArray startLines =
+        EncodeLine(lfNormal, QStringLiteral("Log Start")) +
+        EncodeLine(lfNormal, QStringLiteral("Log Level: ") + LogLevelName(FLevel));
+    if (exists)
+        AppendToFile(path, startLines);
+    else
+        CreateFile(path, startLines);
+    FActive = true;
+}
+
+TLogFile::~TLogFile()
+{
+    if (FFileName.isEmpty())
+        return;
+    try {
+        std::lock_guard lock(FLock);
+        AppendToFile(NativePath(FFileName), EncodeLine(lfNormal, QStringLiteral("Log Stop")));
+    } catch (...) {
+        // Shut-down goes on without its stop line; the log never reports on itself.
+    }
+}
+
+void TLogFile::Init(const QString& configFileName)
+{
+    if (!FileExists(NativePath(configFileName)))
+        return;
+    TConfigFile config(configFileName);
+    FActive = config.ReadBool(QStringLiteral("Level"), QStringLiteral("Active"), true);
+    const QString levelText =
+        AsciiUpper(config.ReadString(QStringLiteral("Level"), QStringLiteral("Level"), QStringLiteral("warning")));
+    for (const auto& entry : kLevels)
+        if (entry.level != lfOff && levelText == QLatin1String(entry.name))
+            FLevel = entry.level;
+    config.Close();
+    WriteLog(QStringLiteral("Log Level: ") + LogLevelName(FLevel));
+}
+
+void TLogFile::WriteLog(const QString& msg)
+{
+    DoWriteLog(lfNormal, msg);
+}
+
+void TLogFile::WriteLogWrn(const QString& msg)
+{
+    DoWriteLog(lfWarning, msg);
+}
+
+void TLogFile::WriteLogErr(const QString& msg)
+{
+    DoWriteLog(lfError, msg);
+}
+
+void TLogFile::Delete()
+{
+    if (FFileName.isEmpty())
+        return;
+    std::lock_guard lock(FLock);
+    if (::unlink(NativePath(FFileName).constData()) != 0)
+        throw EVornError(QStringLiteral("Impossibile eliminare file di log: ") + FFileName);
+}
+
+bool TLogFile::Active() const
+{
+    return FActive;
+}
+
+void TLogFile::SetActive(bool value)
+{
+    if (value == FActive)
+        return;
+    if (value) {
+        FActive = true;
+        DoWriteLog(lfNormal, QStringLiteral("Log ON"));
+    } else {
+        DoWriteLog(lfNormal, QStringLiteral("Log OFF"));
+        FActive = false;
+    }
+}
+
+TTagLogFile TLogFile::Level() const
+{
+    return FLevel;
+}
+
+void TLogFile::SetLevel(TTagLogFile value)
+{
+    FLevel = value;
+}
+
+void TLogFile::SetWriteDelayForTesting(std::chrono::milliseconds delay)
+{
+    std::lock_guard lock(FLock);
+    FWriteDelay = delay;
+}
+
+void TLogFile::SetLineCountForTesting(std::uint64_t count)
+{
+    std::lock_guard lock(FLock);
+    FCountW = count;
+}
+
+void TLogFile::DoWriteLog(TTagLogFile level, const QString& msg)
+{
+    if (FFileName.isEmpty())
+        throw EVornError(QStringLiteral("Il file di log non è stato creato"));
+    if (!FActive || level > FLevel)
+        return;
+    std::lock_guard lock(FLock);
+    if (FWriteDelay.count() > 0)
+        std::this_thread::sleep_for(FWriteDelay);
+    if (++FCountW > kLinesBeforeSizeCheck)
+        CheckLogSize();
+    AppendToFile(NativePath(FFileName), EncodeLine(level, msg));
+}
+
+void TLogFile::CheckLogSize()
+{
+    std::lock_guard lock(FLock);
+    const QByteArray path = NativePath(FFileName);
+    if (FileSize(path) <= FMaxSize)
+        return;
+    const QString history = FFileName + QStringLiteral(".st");
+    const QByteArray historyPath = NativePath(history);
+    struct stat st{};
+    if (::lstat(historyPath.constData(), &st) == 0 && ::unlink(historyPath.constData()) != 0 && errno != ENOENT)
+        throw EVornError(QStringLiteral("Impossibile eliminare file storico: ") + history);
+    if (!RenameNoReplace(path, historyPath))
+        throw EVornError(QStringLiteral("Impossibile rinominare file di log in file storico: ") + history);
+    CreateFile(path, QByteArray());
+    FCountW = 0;
+}
+
+QString TLogFile::FormatLogLine(TTagLogFile level, const QString& msg) const
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate date = now.date();
+    const QTime time = now.time();
+    const QString timestamp = TwoDigits(date.day()) + FDateSeparator + TwoDigits(date.month()) + FDateSeparator +
+                              QString::number(date.year()).rightJustified(4, u'0') + u' ' +
+                              TwoDigits(time.hour()) + u'.' + TwoDigits(time.minute()) + u'.' +
+                              TwoDigits(time.second());
+    return u'[' + timestamp + QLatin1String(LevelText(level).tag) + msg;
+}
+
+QByteArray TLogFile::EncodeLine(TTagLogFile level, const QString& msg) const
+{
+    QByteArray line = ToWindows1252(FormatLogLine(level, msg));
+    // A Ctrl+Z in a message would make the next append cut the log just before it.
+    line.replace(kCtrlZ, '?');
+    return line + "\r\n";
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -9,6 +10,10 @@
 enum TTagLogFile : std::uint8_t { lfOff = 0, lfError = 1, lfWarning = 2, lfNormal = 3 };
 
 QString LogLevelName(TTagLogFile level);
+
+// The date separator of a short date format such as "dd.MM.yy": its first character that is not a
+// letter, a blank or a quote; "/" when there is none (the C locale's "d MMM yyyy").
+QChar DateSeparatorOf(const QString& shortDateFormat);
 
 // The process-wide text log: level filter, size limit with one ".st" history file, and a
 // re-entrant lock under which every logged line waits before it is written.
@@ -38,9 +43,28 @@ public:
 
     // Test seam: the pause every logged line takes under the lock (100 ms in the product).
     void SetWriteDelayForTesting(std::chrono::milliseconds delay);
+    // Test seam: presets the count of logged lines since construction or the last rotation.
+    void SetLineCountForTesting(std::uint64_t count);
 
 private:
-    // implementation-owned; see LogFile.cpp
+    void DoWriteLog(TTagLogFile level, const QString& msg);
+    void CheckLogSize();
+    QString FormatLogLine(TTagLogFile level, const QString& msg) const;
+    // The line as it goes into the file: Windows-1252, CR LF.
+    QByteArray EncodeLine(TTagLogFile level, const QString& msg) const;
+
+    // The file is opened and closed within each operation, so no handle is kept here.
+    QString FFileName;
+    std::int32_t FMaxSize;
+    // Logged lines since construction or the last rotation. 64 bits wide: a 16-bit count would wrap
+    // after 32767 lines and skip the size check for the next 32869, letting the log outgrow its limit.
+    std::uint64_t FCountW = 0;
+    mutable std::recursive_mutex FLock;
+    // Read outside the lock by every writer, so atomic.
+    std::atomic<bool> FActive{false};
+    std::atomic<TTagLogFile> FLevel{lfWarning};
+    std::chrono::milliseconds FWriteDelay{100};
+    QChar FDateSeparator;
 };
 
 // The one process-wide log, created first at start-up and freed last at shut-down.
