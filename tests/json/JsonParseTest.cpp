@@ -127,6 +127,25 @@ TEST(JsonParse, MemberNamesDecodeLikeStrings)
     EXPECT_EQ(object.Pair(2).Name, QStringLiteral("plain"));
 }
 
+// Repeated plain names share one text; past the sharing limits names must still come out right.
+TEST(JsonParse, ManyDistinctAndLongNamesKeepTheirText)
+{
+    std::string text = "[";
+    for (int i = 0; i < 3000; ++i)
+        text += (i ? "," : "") + std::string("{\"n") + std::to_string(i % 1500) + std::string(i % 100, 'x') +
+                "\":" + std::to_string(i) + "}";
+    text += "]";
+    const std::unique_ptr<TJSONValue> value = Parse(text);
+    ASSERT_TRUE(value);
+    const auto& array = static_cast<const TJSONArray&>(*value);
+    ASSERT_EQ(array.Count(), 3000u);
+    for (int i = 0; i < 3000; ++i) {
+        const TJSONPair& member = static_cast<const TJSONObject&>(array.Item(i)).Pair(0);
+        ASSERT_EQ(member.Name, QStringLiteral("n%1%2").arg(i % 1500).arg(QString(i % 100, u'x'))) << i;
+        ASSERT_EQ(static_cast<const TJSONNumber&>(*member.Value).Literal(), QString::number(i));
+    }
+}
+
 TEST(JsonParse, NumbersKeepTheirLiteralText)
 {
     const char* literals[] = {"12.50",
