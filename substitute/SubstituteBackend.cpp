@@ -117,9 +117,18 @@ struct RecordMember
 };
 
 // Fixed for the substitute: it sends no batches and every issued invoice is delivered at once.
-std::string NoBatch(const Held&) { return "N"; }
-std::string FirstInBatch(const Held&) { return "1"; }
-std::string Balanced(const Held&) { return "OK"; }
+std::string NoBatch(const Held&)
+{
+    return "N";
+}
+std::string FirstInBatch(const Held&)
+{
+    return "1";
+}
+std::string Balanced(const Held&)
+{
+    return "OK";
+}
 
 const RecordMember kAttivaMembers[] = {
     {"IdFattura", [](const Held& h) { return h.Invoice.IdCoda; }},
@@ -168,8 +177,7 @@ const RecordMember kPassivaMembers[] = {
     {"StatoQuadrFattura", Balanced},
 };
 
-template <std::size_t N>
-std::string RecordJson(const Held& held, const RecordMember (&members)[N])
+template <std::size_t N> std::string RecordJson(const Held& held, const RecordMember (&members)[N])
 {
     JsonObject record;
     for (const RecordMember& member : members)
@@ -215,8 +223,14 @@ const SearchFilter kCommonFilters[] = {
     {"FatturaAId", [](const Held& h, const std::string& v) { return CompareIds(h.Invoice.IdCoda, v) <= 0; }},
 };
 
-bool AfterDay(const Held& h, const std::string& v) { return h.Invoice.Data >= DayOf(v); }
-bool BeforeDay(const Held& h, const std::string& v) { return h.Invoice.Data <= DayOf(v); }
+bool AfterDay(const Held& h, const std::string& v)
+{
+    return h.Invoice.Data >= DayOf(v);
+}
+bool BeforeDay(const Held& h, const std::string& v)
+{
+    return h.Invoice.Data <= DayOf(v);
+}
 const SearchFilter kAttivaDateFilters[] = {{"InvioDataDa", AfterDay}, {"InvioDataA", BeforeDay}};
 const SearchFilter kPassivaDateFilters[] = {{"RicezioneDataDa", AfterDay}, {"RicezioneDataA", BeforeDay}};
 
@@ -237,13 +251,22 @@ struct ReceivedSeed
 };
 
 const ReceivedSeed kReceivedSeeds[] = {
-    {"900001", "IT09876543210_00A1B.xml", "2024-02-12", "09:14:03",
+    {"900001",
+     "IT09876543210_00A1B.xml",
+     "2024-02-12",
+     "09:14:03",
      {"TD01", "2024-02-10", "F-2024/118", "1220.00", "Carta e Toner Srl", "09876543210", "09876543210",
       "Studio Rossi", "RSSMRA80A01H501U", "01234567890"}},
-    {"900002", "IT05555555555_00A1C.xml", "2024-03-04", "16:40:51",
-     {"TD01", "2024-03-01", "77", "89.90", "Energia Lombarda SpA", "05555555555", "05555555555", "Studio Rossi",
-      "RSSMRA80A01H501U", "01234567890"}},
-    {"900003", "IT07777777777_00A1D.xml", "2024-03-20", "11:02:37",
+    {"900002",
+     "IT05555555555_00A1C.xml",
+     "2024-03-04",
+     "16:40:51",
+     {"TD01", "2024-03-01", "77", "89.90", "Energia Lombarda SpA", "05555555555", "05555555555",
+      "Studio Rossi", "RSSMRA80A01H501U", "01234567890"}},
+    {"900003",
+     "IT07777777777_00A1D.xml",
+     "2024-03-20",
+     "11:02:37",
      {"TD04", "2024-03-18", "NC-12", "-45.00", "Ferramenta Bianchi Snc", "07777777777", "07777777777",
       "Studio Rossi", "RSSMRA80A01H501U", "01234567890"}},
 };
@@ -260,13 +283,14 @@ std::string InvoiceXml(const InvoiceSummary& s)
            "</CodiceFiscale><Anagrafica><Denominazione>" + s.CedenteAnagrafica +
            "</Denominazione></Anagrafica></DatiAnagrafici></CedentePrestatore>\n"
            "<CessionarioCommittente><DatiAnagrafici><IdFiscaleIVA><IdPaese>IT</IdPaese><IdCodice>" +
-           s.CessionarioPartitaIva + "</IdCodice></IdFiscaleIVA><CodiceFiscale>" + s.CessionarioCodiceFiscale +
-           "</CodiceFiscale><Anagrafica><Denominazione>" + s.CessionarioAnagrafica +
+           s.CessionarioPartitaIva + "</IdCodice></IdFiscaleIVA><CodiceFiscale>" +
+           s.CessionarioCodiceFiscale + "</CodiceFiscale><Anagrafica><Denominazione>" +
+           s.CessionarioAnagrafica +
            "</Denominazione></Anagrafica></DatiAnagrafici></CessionarioCommittente>\n"
            "</FatturaElettronicaHeader>\n"
            "<FatturaElettronicaBody><DatiGenerali><DatiGeneraliDocumento><TipoDocumento>" +
-           s.TipoDocumento + "</TipoDocumento><Divisa>EUR</Divisa><Data>" + s.FatturaData + "</Data><Numero>" +
-           s.FatturaNumero + "</Numero><ImportoTotaleDocumento>" + s.FatturaImporto +
+           s.TipoDocumento + "</TipoDocumento><Divisa>EUR</Divisa><Data>" + s.FatturaData +
+           "</Data><Numero>" + s.FatturaNumero + "</Numero><ImportoTotaleDocumento>" + s.FatturaImporto +
            "</ImportoTotaleDocumento></DatiGeneraliDocumento></DatiGenerali></FatturaElettronicaBody>\n"
            "</p:FatturaElettronica>\n";
 }
@@ -364,14 +388,16 @@ Backend::Backend(Options options) : FImpl(std::make_unique<Impl>())
     FImpl->Settings = std::move(options);
     for (const ReceivedSeed& seed : kReceivedSeeds) {
         Held held;
-        held.Invoice = {seed.IdFattura, seed.FileName, InvoiceXml(seed.Summary), "N", "01", seed.Data, seed.Ora};
+        held.Invoice = {seed.IdFattura, seed.FileName, InvoiceXml(seed.Summary), "N", "01",
+                        seed.Data,      seed.Ora};
         held.Summary = seed.Summary;
         held.IdSDI = "4" + std::string(seed.IdFattura);
         FImpl->Received.push_back(std::move(held));
     }
     const Options& s = FImpl->Settings;
-    FImpl->Server = std::make_unique<HttpsServer>(s.CertFile, s.KeyFile, s.BindAddress, s.Port,
-                                                  [impl = FImpl.get()](const HttpRequest& r) { return impl->Handle(r); });
+    FImpl->Server =
+        std::make_unique<HttpsServer>(s.CertFile, s.KeyFile, s.BindAddress, s.Port,
+                                      [impl = FImpl.get()](const HttpRequest& r) { return impl->Handle(r); });
 }
 
 Backend::~Backend()
@@ -438,9 +464,11 @@ HttpAnswer Backend::Impl::Handle(const HttpRequest& http)
         if (StartsWithNoCase(contentType, "application/x-www-form-urlencoded")) {
             request.Fields = ParseUrlEncoded(request.Body);
         } else if (StartsWithNoCase(contentType, "multipart/form-data")) {
-            for (MultipartPart& part : ParseMultipart(request.Body, HeaderParameter(contentType, "boundary"))) {
+            for (MultipartPart& part :
+                 ParseMultipart(request.Body, HeaderParameter(contentType, "boundary"))) {
                 if (part.HasFileName)
-                    request.Files.push_back({part.Name, part.FileName, part.ContentType, std::move(part.Content)});
+                    request.Files.push_back(
+                        {part.Name, part.FileName, part.ContentType, std::move(part.Content)});
                 else
                     request.Fields.emplace_back(part.Name, std::move(part.Content));
             }
@@ -503,7 +531,8 @@ HttpAnswer Backend::Impl::Serve(const ReceivedRequest& request, const std::strin
         if (operation != name)
             continue;
         try {
-            return JsonAnswer(200, JsonObject().Text("error", "").Raw("result", (this->*handler)(request)).Dump());
+            return JsonAnswer(200,
+                              JsonObject().Text("error", "").Raw("result", (this->*handler)(request)).Dump());
         } catch (const Refusal& refusal) {
             return JsonAnswer(200, error(refusal.what()));
         }
@@ -567,7 +596,8 @@ std::string Backend::Impl::SendXml(const ReceivedRequest& request)
         if (!problem.empty())
             return refused("Il file " + name + " non è una busta firmata .p7m in formato DER: " + problem);
     } else {
-        return refused("Il file " + name + " ha un'estensione non ammessa: sono accettati solo file .xml e .p7m");
+        return refused("Il file " + name +
+                       " ha un'estensione non ammessa: sono accettati solo file .xml e .p7m");
     }
     const std::string inversa = request.Field("FatturaInversa");
     if (inversa != "S" && inversa != "N")
@@ -593,7 +623,8 @@ std::string Backend::Impl::SendXml(const ReceivedRequest& request)
 
 template <std::size_t M, std::size_t D>
 std::string Backend::Impl::Search(const std::vector<Held>& invoices, const ReceivedRequest& request,
-                                  const RecordMember (&members)[M], const SearchFilter (&dateFilters)[D]) const
+                                  const RecordMember (&members)[M],
+                                  const SearchFilter (&dateFilters)[D]) const
 {
     const auto number = [&](const char* field) {
         const std::string text = request.Field(field);
@@ -668,8 +699,11 @@ std::string Backend::Impl::GetStatusbyId(const ReceivedRequest& request)
         .Text("DataInvio", when)
         .Text("DataConsegna", held->Invoice.Data)
         .Text("OraConsegna", held->Invoice.Ora)
-        .Raw("seq_NOTIFICA",
-             JsonArray({JsonObject().Text("TipoNotifica", "RC").Text("DataInvio", when).Text("DataRicezione", when).Dump()}))
+        .Raw("seq_NOTIFICA", JsonArray({JsonObject()
+                                            .Text("TipoNotifica", "RC")
+                                            .Text("DataInvio", when)
+                                            .Text("DataRicezione", when)
+                                            .Dump()}))
         .Dump();
 }
 

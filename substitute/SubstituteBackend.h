@@ -16,10 +16,10 @@ namespace substitute {
 
 struct FilePart
 {
-    std::string Name;        // the part's name
-    std::string FileName;    // the filename parameter, as it stood between the quotes
+    std::string Name;     // the part's name
+    std::string FileName; // the filename parameter, as it stood between the quotes
     std::string ContentType;
-    std::string Content;     // the file's bytes
+    std::string Content; // the file's bytes
 };
 
 // One request exactly as it arrived.
@@ -30,8 +30,8 @@ struct ReceivedRequest
     std::string FirmType; // the first label of the Host header ("aziende" of aziende.localhost:47443)
     int Connection = 0;   // number of the connection it came on: requests sharing one reused it
     std::vector<std::pair<std::string, std::string>> Headers; // in arrival order
-    std::string Body;                                        // raw bytes
-    std::vector<std::pair<std::string, std::string>> Fields; // decoded form or multipart text fields
+    std::string Body;                                         // raw bytes
+    std::vector<std::pair<std::string, std::string>> Fields;  // decoded form or multipart text fields
     std::vector<FilePart> Files;
 
     std::string Header(const std::string& name) const; // first match, case-insensitive; "" if none
@@ -47,16 +47,16 @@ struct ScriptedAnswer
     // Sent after Content-Type; one named "Content-Length" replaces the true length (a truncated answer).
     std::vector<std::pair<std::string, std::string>> Headers;
     std::string Body;
-    bool Gzip = false;               // compress the body and send "Content-Encoding: gzip"
+    bool Gzip = false; // compress the body and send "Content-Encoding: gzip"
     std::chrono::milliseconds Delay{0};
-    bool DropConnection = false;     // close the connection without an answer
+    bool DropConnection = false; // close the connection without an answer
 };
 
 // An invoice the substitute holds: the issued ones it accepted through FAESendXml, and the
 // received ones it starts with.
 struct StoredInvoice
 {
-    std::string IdCoda;   // the queue identifier it was given; also its IdFattura
+    std::string IdCoda; // the queue identifier it was given; also its IdFattura
     std::string FileName;
     std::string Content;
     std::string FatturaInversa;        // "S" or "N", as the upload said
@@ -70,12 +70,12 @@ const std::vector<std::pair<std::string, std::string>>& StatiGestionali();
 
 struct Options
 {
-    std::string CertFile;   // PEM server certificate (chain)
-    std::string KeyFile;    // PEM private key
-    std::string Username;   // Basic authorization expected, e.g. "user@database"
+    std::string CertFile; // PEM server certificate (chain)
+    std::string KeyFile;  // PEM private key
+    std::string Username; // Basic authorization expected, e.g. "user@database"
     std::string Password;
     std::string BindAddress = "127.0.0.1";
-    int Port = 0;           // 0: an ephemeral port
+    int Port = 0; // 0: an ephemeral port
 };
 
 class Backend

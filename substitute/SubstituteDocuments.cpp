@@ -24,7 +24,8 @@ const SummaryPath kSummaryPaths[] = {
     {"CedentePrestatore/DatiAnagrafici/Anagrafica/Denominazione", &InvoiceSummary::CedenteAnagrafica},
     {"CedentePrestatore/DatiAnagrafici/CodiceFiscale", &InvoiceSummary::CedenteCodiceFiscale},
     {"CedentePrestatore/DatiAnagrafici/IdFiscaleIVA/IdCodice", &InvoiceSummary::CedentePartitaIva},
-    {"CessionarioCommittente/DatiAnagrafici/Anagrafica/Denominazione", &InvoiceSummary::CessionarioAnagrafica},
+    {"CessionarioCommittente/DatiAnagrafici/Anagrafica/Denominazione",
+     &InvoiceSummary::CessionarioAnagrafica},
     {"CessionarioCommittente/DatiAnagrafici/CodiceFiscale", &InvoiceSummary::CessionarioCodiceFiscale},
     {"CessionarioCommittente/DatiAnagrafici/IdFiscaleIVA/IdCodice", &InvoiceSummary::CessionarioPartitaIva},
 };
@@ -108,7 +109,8 @@ InvoiceSummary ReadInvoiceSummary(const std::string& content)
     const std::size_t start = content.find("<?xml");
     const std::size_t end = content.rfind('>');
     if (start != std::string::npos && end != std::string::npos && end > start)
-        ReadSummaryFromXml(QByteArray(content.data() + start, static_cast<qsizetype>(end - start + 1)), summary);
+        ReadSummaryFromXml(QByteArray(content.data() + start, static_cast<qsizetype>(end - start + 1)),
+                           summary);
     else
         ReadSummaryFromXml(QByteArray(content.data(), static_cast<qsizetype>(content.size())), summary);
     return summary;

@@ -116,7 +116,8 @@ std::string HeaderParameter(const std::string& headerValue, const std::string& n
 bool HasHeaderParameter(const std::string& headerValue, const std::string& name)
 {
     const auto parameters = Parameters(headerValue);
-    return std::any_of(parameters.begin(), parameters.end(), [&](const auto& p) { return p.first == Lower(name); });
+    return std::any_of(parameters.begin(), parameters.end(),
+                       [&](const auto& p) { return p.first == Lower(name); });
 }
 
 std::vector<MultipartPart> ParseMultipart(const std::string& body, const std::string& boundary)
@@ -155,7 +156,8 @@ std::vector<MultipartPart> ParseMultipart(const std::string& body, const std::st
                 break;
             const std::size_t colon = line.find(':');
             if (colon == std::string::npos)
-                throw std::runtime_error("Richiesta multipart con un'intestazione di parte non valida: " + line);
+                throw std::runtime_error("Richiesta multipart con un'intestazione di parte non valida: " +
+                                         line);
             part.Headers.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
         }
         const std::size_t next = body.find("\r\n" + delimiter, position);

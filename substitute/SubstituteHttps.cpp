@@ -35,7 +35,8 @@ constexpr int kSocketTimeoutSeconds = 30;
 bool EqualsNoCase(const std::string& a, const std::string& b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -159,8 +160,8 @@ bool WriteAll(SSL* ssl, const std::string& bytes)
 std::string SimpleAnswerText(int status, const std::string& body)
 {
     return "HTTP/1.1 " + std::to_string(status) + " " + StandardReason(status) +
-           "\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\nConnection: close\r\n\r\n" + body;
+           "\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 std::string AnswerText(const HttpAnswer& answer)
@@ -174,7 +175,13 @@ std::string AnswerText(const HttpAnswer& answer)
     return text + "\r\n" + answer.Body;
 }
 
-enum class HeadResult { Ok, Closed, Bad, TooLarge };
+enum class HeadResult
+{
+    Ok,
+    Closed,
+    Bad,
+    TooLarge
+};
 
 HeadResult ReadHead(TlsReader& reader, HttpRequest& request)
 {
@@ -240,7 +247,8 @@ bool ReadChunkedBody(TlsReader& reader, std::string& body)
 bool WantsClose(const HttpRequest& request)
 {
     const std::string connection = FindHeader(request.Headers, "Connection");
-    return request.Version == "HTTP/1.0" ? !EqualsNoCase(connection, "keep-alive") : EqualsNoCase(connection, "close");
+    return request.Version == "HTTP/1.0" ? !EqualsNoCase(connection, "keep-alive")
+                                         : EqualsNoCase(connection, "close");
 }
 
 } // namespace
@@ -255,21 +263,31 @@ std::string FindHeader(const HeaderList& headers, const std::string& name)
 
 bool HasHeader(const HeaderList& headers, const std::string& name)
 {
-    return std::any_of(headers.begin(), headers.end(), [&](const auto& header) { return EqualsNoCase(header.first, name); });
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const auto& header) { return EqualsNoCase(header.first, name); });
 }
 
 std::string StandardReason(int status)
 {
     static const std::pair<int, const char*> kReasons[] = {
-        {100, "Continue"},         {200, "OK"},
-        {204, "No Content"},       {301, "Moved Permanently"},
-        {302, "Found"},            {400, "Bad Request"},
-        {401, "Unauthorized"},     {403, "Forbidden"},
-        {404, "Not Found"},        {405, "Method Not Allowed"},
-        {408, "Request Timeout"},  {411, "Length Required"},
-        {413, "Content Too Large"}, {415, "Unsupported Media Type"},
-        {431, "Request Header Fields Too Large"}, {500, "Internal Server Error"},
-        {502, "Bad Gateway"},      {503, "Service Unavailable"},
+        {100, "Continue"},
+        {200, "OK"},
+        {204, "No Content"},
+        {301, "Moved Permanently"},
+        {302, "Found"},
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {408, "Request Timeout"},
+        {411, "Length Required"},
+        {413, "Content Too Large"},
+        {415, "Unsupported Media Type"},
+        {431, "Request Header Fields Too Large"},
+        {500, "Internal Server Error"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
         {504, "Gateway Timeout"},
     };
     for (const auto& [code, reason] : kReasons)
@@ -307,8 +325,8 @@ struct HttpsServer::Impl
     bool WaitUnlessStopping(std::chrono::milliseconds delay);
 };
 
-HttpsServer::HttpsServer(const std::string& certFile, const std::string& keyFile, const std::string& bindAddress,
-                         int port, Handler handler)
+HttpsServer::HttpsServer(const std::string& certFile, const std::string& keyFile,
+                         const std::string& bindAddress, int port, Handler handler)
     : FImpl(std::make_unique<Impl>())
 {
     Impl& d = *FImpl;
@@ -340,14 +358,15 @@ HttpsServer::HttpsServer(const std::string& certFile, const std::string& keyFile
         throw std::runtime_error(std::string("cannot create a socket: ") + std::strerror(errno));
     const int yes = 1;
     setsockopt(d.Listener.Get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(d.Listener.Get(), address->ai_addr, address->ai_addrlen) != 0 || ::listen(d.Listener.Get(), 64) != 0)
+    if (::bind(d.Listener.Get(), address->ai_addr, address->ai_addrlen) != 0 ||
+        ::listen(d.Listener.Get(), 64) != 0)
         throw std::runtime_error("cannot listen on " + bindAddress + ":" + std::to_string(port) + ": " +
                                  std::strerror(errno));
     sockaddr_storage bound{};
     socklen_t boundSize = sizeof bound;
     getsockname(d.Listener.Get(), reinterpret_cast<sockaddr*>(&bound), &boundSize);
     d.BoundPort = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                                     : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+                                                    : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
 
     int wake[2];
     if (pipe2(wake, O_CLOEXEC) != 0)
@@ -491,7 +510,8 @@ bool HttpsServer::Impl::ServeRequests(SSL* ssl, int number)
         if (EqualsNoCase(FindHeader(request.Headers, "Expect"), "100-continue") &&
             !WriteAll(ssl, "HTTP/1.1 100 Continue\r\n\r\n"))
             return false;
-        const bool bodyRead = chunked ? ReadChunkedBody(reader, request.Body) : reader.ReadExactly(length, request.Body);
+        const bool bodyRead =
+            chunked ? ReadChunkedBody(reader, request.Body) : reader.ReadExactly(length, request.Body);
         if (!bodyRead) {
             WriteAll(ssl, SimpleAnswerText(400, R"({"error":"Corpo della richiesta incompleto"})"));
             return true;
@@ -511,8 +531,10 @@ bool HttpsServer::Impl::ServeRequests(SSL* ssl, int number)
             return false;
         // A declared length that is not the body's (a scripted truncated answer) only ends when we hang up.
         const std::string declaredLength = FindHeader(answer.Headers, "Content-Length");
-        const bool truncated = !declaredLength.empty() && declaredLength != std::to_string(answer.Body.size());
-        if (truncated || WantsClose(request) || EqualsNoCase(FindHeader(answer.Headers, "Connection"), "close"))
+        const bool truncated =
+            !declaredLength.empty() && declaredLength != std::to_string(answer.Body.size());
+        if (truncated || WantsClose(request) ||
+            EqualsNoCase(FindHeader(answer.Headers, "Connection"), "close"))
             return true;
     }
 }

@@ -51,8 +51,8 @@ public:
 
     // Listens on bindAddress:port (0: an ephemeral port) and serves until destroyed.
     // Throws std::runtime_error when the certificate, the key or the socket cannot be set up.
-    HttpsServer(const std::string& certFile, const std::string& keyFile, const std::string& bindAddress, int port,
-                Handler handler);
+    HttpsServer(const std::string& certFile, const std::string& keyFile, const std::string& bindAddress,
+                int port, Handler handler);
     ~HttpsServer(); // stops accepting, cuts open connections and joins every thread
     HttpsServer(const HttpsServer&) = delete;
     HttpsServer& operator=(const HttpsServer&) = delete;

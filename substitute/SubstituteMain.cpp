@@ -4,21 +4,22 @@
 
 #include <algorithm>
 #include <csignal>
-#include <pthread.h>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <map>
+#include <pthread.h>
 #include <string>
 
 namespace {
 
 void Usage(const char* program)
 {
-    std::fprintf(stderr,
-                 "usage: %s --cert FILE --key FILE --port N --user USER --password PASSWORD [--bind ADDRESS]\n"
-                 "  --port 0 picks a free port; the port in use is printed as \"listening on PORT\".\n",
-                 program);
+    std::fprintf(
+        stderr,
+        "usage: %s --cert FILE --key FILE --port N --user USER --password PASSWORD [--bind ADDRESS]\n"
+        "  --port 0 picks a free port; the port in use is printed as \"listening on PORT\".\n",
+        program);
 }
 
 } // namespace
@@ -29,7 +30,8 @@ int main(int argc, char** argv)
     std::map<std::string, std::string> values = {{"--bind", "127.0.0.1"}};
     for (int i = 1; i < argc; i += 2) {
         const std::string name = argv[i];
-        const bool known = std::any_of(std::begin(allowed), std::end(allowed), [&](const char* a) { return name == a; });
+        const bool known =
+            std::any_of(std::begin(allowed), std::end(allowed), [&](const char* a) { return name == a; });
         if (!known || i + 1 >= argc) {
             Usage(argv[0]);
             return 2;

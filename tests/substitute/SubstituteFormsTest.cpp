@@ -1,8 +1,8 @@
 // The substitute reads request bodies and upload files the way the backend does; a fault here
 // would make client tests pass or fail for the wrong reason.
 
-#include "SubstituteDocuments.h"
 #include "SubstituteForms.h"
+#include "SubstituteDocuments.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,14 @@ namespace {
 
 TEST(SubstituteForms, UrlEncodedPairsAreDecodedInOrder)
 {
-    const FieldList fields = ParseUrlEncoded("QELT_REQ=FAEGetStatusbyId&idcoda=A+B%26C&empty=&x=a%3Db&bad=%4&%C3%A8=1");
-    const FieldList expected = {{"QELT_REQ", "FAEGetStatusbyId"}, {"idcoda", "A B&C"}, {"empty", ""},
-                                {"x", "a=b"}, {"bad", "%4"}, {"\xC3\xA8", "1"}};
+    const FieldList fields =
+        ParseUrlEncoded("QELT_REQ=FAEGetStatusbyId&idcoda=A+B%26C&empty=&x=a%3Db&bad=%4&%C3%A8=1");
+    const FieldList expected = {{"QELT_REQ", "FAEGetStatusbyId"},
+                                {"idcoda", "A B&C"},
+                                {"empty", ""},
+                                {"x", "a=b"},
+                                {"bad", "%4"},
+                                {"\xC3\xA8", "1"}};
     EXPECT_EQ(fields, expected);
     EXPECT_TRUE(ParseUrlEncoded("").empty());
 }
@@ -27,7 +32,8 @@ TEST(SubstituteForms, HeaderParametersKeepQuotedTextUnchanged)
     EXPECT_EQ(HeaderParameter(disposition, "FILENAME"), "a;b%20c è.xml");
     EXPECT_FALSE(HasHeaderParameter(R"(form-data; name="x")", "filename"));
     EXPECT_TRUE(HasHeaderParameter(R"(form-data; name="x"; filename="")", "filename"));
-    EXPECT_EQ(HeaderParameter("multipart/form-data; boundary=----VORN0000ABCD", "boundary"), "----VORN0000ABCD");
+    EXPECT_EQ(HeaderParameter("multipart/form-data; boundary=----VORN0000ABCD", "boundary"),
+              "----VORN0000ABCD");
 }
 
 TEST(SubstituteForms, MultipartSplitsTextAndFileParts)
@@ -71,7 +77,8 @@ TEST(SubstituteForms, BrokenMultipartIsRefused)
 
 TEST(SubstituteForms, Base64RoundTripsAndRejectsForeignText)
 {
-    for (const std::string& bytes : std::vector<std::string>{"", "f", "fo", "foo", "foob", std::string("\0\xff\x80", 3)}) {
+    for (const std::string& bytes :
+         std::vector<std::string>{"", "f", "fo", "foo", "foob", std::string("\0\xff\x80", 3)}) {
         std::string decoded;
         ASSERT_TRUE(Base64Decode(Base64Encode(bytes), decoded));
         EXPECT_EQ(decoded, bytes);
@@ -126,7 +133,8 @@ TEST(SubstituteDocuments, SummaryComesFromTheInvoice)
     const InvoiceSummary summary = ReadInvoiceSummary(
         "<?xml version=\"1.0\"?><p:FatturaElettronica xmlns:p=\"urn:x\"><FatturaElettronicaHeader>"
         "<CedentePrestatore><DatiAnagrafici><IdFiscaleIVA><IdCodice>01234567890</IdCodice></IdFiscaleIVA>"
-        "<Anagrafica><Denominazione>Alfa Srl</Denominazione></Anagrafica></DatiAnagrafici></CedentePrestatore>"
+        "<Anagrafica><Denominazione>Alfa "
+        "Srl</Denominazione></Anagrafica></DatiAnagrafici></CedentePrestatore>"
         "<CessionarioCommittente><DatiAnagrafici><CodiceFiscale>RSSMRA80A01H501U</CodiceFiscale>"
         "</DatiAnagrafici></CessionarioCommittente></FatturaElettronicaHeader><FatturaElettronicaBody>"
         "<DatiGenerali><DatiGeneraliDocumento><TipoDocumento>TD01</TipoDocumento><Data>2024-03-05</Data>"

@@ -1,6 +1,7 @@
 // The substitute over real HTTPS, with a client that trusts the test CA only (libcurl, as the
 // application itself uses): what the client tests build on has to hold here first.
 
+#include "CurlTestClient.h"
 #include "SubstituteBackend.h"
 #include "SubstituteForms.h"
 #include "TestPki.h"
@@ -9,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -18,90 +18,6 @@ namespace {
 
 using substitute::Backend;
 using substitute::ScriptedAnswer;
-
-const char* const kUser = "utente@STUDIO";
-const char* const kPassword = "p4ss è";
-const char* const kEndpoint = "/assoc/progs/main/xapirest.sto";
-
-struct CurlAnswer
-{
-    CURLcode Code = CURLE_OK;
-    long Status = 0;
-    std::string StatusLine;
-    std::string Body;
-    std::vector<std::string> HeaderLines;
-};
-
-struct CurlRequest
-{
-    std::string Host = "aziende.localhost";
-    std::string Path = kEndpoint;
-    std::string UserPassword = std::string(kUser) + ":" + kPassword;
-    std::string ContentType = "application/x-www-form-urlencoded; charset=UTF-8";
-    std::string Body;
-    bool Get = false;
-    long TimeoutMs = 10000;
-    bool DecodeGzip = false;
-};
-
-struct CurlDelete
-{
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct SlistDelete
-{
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
-size_t AppendTo(char* data, size_t size, size_t count, void* target)
-{
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
-}
-
-size_t AppendHeader(char* data, size_t size, size_t count, void* target)
-{
-    auto* lines = static_cast<std::vector<std::string>*>(target);
-    std::string line(data, size * count);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.pop_back();
-    lines->push_back(line);
-    return size * count;
-}
-
-CurlAnswer Post(int port, const CurlRequest& request, const QString& caFile = SharedTestPki().CaFile)
-{
-    std::unique_ptr<CURL, CurlDelete> curl(curl_easy_init());
-    const std::string url = "https://" + request.Host + ":" + std::to_string(port) + request.Path;
-    const std::string ca = caFile.toStdString();
-    curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_CAINFO, ca.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_CAPATH, nullptr);
-    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, request.TimeoutMs);
-    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
-    std::unique_ptr<curl_slist, SlistDelete> headers;
-    if (!request.Get) {
-        headers.reset(curl_slist_append(headers.release(), ("Content-Type: " + request.ContentType).c_str()));
-        if (!request.UserPassword.empty())
-            headers.reset(curl_slist_append(
-                headers.release(), ("Authorization: Basic " + substitute::Base64Encode(request.UserPassword)).c_str()));
-        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, request.Body.data());
-        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.Body.size()));
-        curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
-    }
-    if (request.DecodeGzip)
-        curl_easy_setopt(curl.get(), CURLOPT_ACCEPT_ENCODING, "gzip");
-    CurlAnswer answer;
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, AppendTo);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &answer.Body);
-    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, AppendHeader);
-    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &answer.HeaderLines);
-    answer.Code = curl_easy_perform(curl.get());
-    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &answer.Status);
-    if (!answer.HeaderLines.empty())
-        answer.StatusLine = answer.HeaderLines.front();
-    return answer;
-}
 
 QJsonObject Json(const std::string& text)
 {
@@ -116,12 +32,13 @@ std::string UploadBody(const std::string& boundary, const std::string& fileName,
                        const std::string& inversa = "N")
 {
     const auto text = [&](const std::string& name, const std::string& value) {
-        return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+        return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
+               "\r\n";
     };
     return text("QELT_REQ", "FAESendXml") + text("QELT_RESPONSE_FORMAT", "JSON") + "--" + boundary +
            "\r\nContent-Disposition: form-data; name=\"PathFileXml\"; filename=\"" + fileName +
-           "\"\r\nContent-Type: application/xml\r\n\r\n" + content + "\r\n" + text("FatturaInversa", inversa) + "--" +
-           boundary + "--\r\n";
+           "\"\r\nContent-Type: application/xml\r\n\r\n" + content + "\r\n" +
+           text("FatturaInversa", inversa) + "--" + boundary + "--\r\n";
 }
 
 CurlRequest Upload(const std::string& fileName, const std::string& content)
@@ -139,10 +56,11 @@ CurlRequest Form(const std::string& body)
     return request;
 }
 
-const std::string kInvoiceXml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                "<FatturaElettronica><FatturaElettronicaBody><DatiGenerali><DatiGeneraliDocumento>"
-                                "<Numero>15</Numero></DatiGeneraliDocumento></DatiGenerali></FatturaElettronicaBody>"
-                                "</FatturaElettronica>\n";
+const std::string kInvoiceXml =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<FatturaElettronica><FatturaElettronicaBody><DatiGenerali><DatiGeneraliDocumento>"
+    "<Numero>15</Numero></DatiGeneraliDocumento></DatiGenerali></FatturaElettronicaBody>"
+    "</FatturaElettronica>\n";
 
 class SubstituteBackend : public testing::Test
 {
@@ -152,10 +70,9 @@ protected:
     SubstituteBackend()
         : FBackend({SharedTestPki().ServerCert.toStdString(), SharedTestPki().ServerKey.toStdString(), kUser,
                     kPassword})
-    {
-    }
+    {}
 
-    CurlAnswer Send(const CurlRequest& request) { return Post(FBackend.Port(), request); }
+    CurlAnswer Send(const CurlRequest& request) { return Perform(FBackend.Port(), request); }
 
     QJsonObject Result(const CurlRequest& request)
     {
@@ -173,7 +90,7 @@ protected:
 TEST_F(SubstituteBackend, RefusesWrongOrMissingCredentials)
 {
     for (const std::string& credentials : {std::string(kUser) + ":wrong", std::string("other:") + kPassword,
-                                          std::string(kUser) + kPassword, std::string()}) {
+                                           std::string(kUser) + kPassword, std::string()}) {
         SCOPED_TRACE(credentials);
         CurlRequest request = Form("QELT_REQ=VR_CheckDatabase&QELT_RESPONSE_FORMAT=JSON");
         request.UserPassword = credentials;
@@ -188,7 +105,8 @@ TEST_F(SubstituteBackend, RefusesWrongOrMissingCredentials)
 
 TEST_F(SubstituteBackend, RecordsAFormRequestAndAnswersIt)
 {
-    const QJsonObject result = Result(Form("QELT_REQ=VR_CheckDatabase&QELT_RESPONSE_FORMAT=JSON&note=a+b%26c"));
+    const QJsonObject result =
+        Result(Form("QELT_REQ=VR_CheckDatabase&QELT_RESPONSE_FORMAT=JSON&note=a+b%26c"));
     EXPECT_EQ(result.value("Database").toString(), "STUDIO");
     EXPECT_EQ(result.value("Esito").toString(), "OK");
     EXPECT_EQ(result.value("Tipologia").toString(), "aziende");
@@ -223,7 +141,8 @@ TEST_F(SubstituteBackend, UnknownRequestIsRefusedInTheTopLevelError)
 TEST_F(SubstituteBackend, StoresAWellFormedUploadUnderANewQueueId)
 {
     for (const std::string expectedId : {"1", "2"}) {
-        const QJsonObject result = Result(Upload("IT01234567890_0000" + expectedId + "%20è.xml", kInvoiceXml));
+        const QJsonObject result =
+            Result(Upload("IT01234567890_0000" + expectedId + "%20è.xml", kInvoiceXml));
         EXPECT_EQ(result.value("Error").toString(), "");
         EXPECT_EQ(result.value("Valido").toString(), "S");
         EXPECT_EQ(result.value("IdCodaInvio_1").toString().toStdString(), expectedId);
@@ -238,7 +157,8 @@ TEST_F(SubstituteBackend, StoresAWellFormedUploadUnderANewQueueId)
     ASSERT_EQ(requests.back().Files.size(), 1u);
     EXPECT_EQ(requests.back().Files[0].ContentType, "application/xml");
     EXPECT_EQ(requests.back().Field("FatturaInversa"), "N");
-    EXPECT_EQ(requests.back().Body, UploadBody("-----VORN0123ABCD", "IT01234567890_00002%20è.xml", kInvoiceXml));
+    EXPECT_EQ(requests.back().Body,
+              UploadBody("-----VORN0123ABCD", "IT01234567890_00002%20è.xml", kInvoiceXml));
 }
 
 TEST_F(SubstituteBackend, RefusesUploadsThatAreNotInvoicesInTheResult)
@@ -268,7 +188,8 @@ TEST_F(SubstituteBackend, SearchesPagesAndUpdatesTheIssuedInvoices)
 {
     for (int i = 0; i < 3; ++i)
         Result(Upload("f" + std::to_string(i) + ".xml", kInvoiceXml));
-    const std::string search = "QELT_REQ=FAEAttivaSearch&QELT_RESPONSE_FORMAT=JSON&RisultatiLimite=2&RisultatiOffset=1";
+    const std::string search =
+        "QELT_REQ=FAEAttivaSearch&QELT_RESPONSE_FORMAT=JSON&RisultatiLimite=2&RisultatiOffset=1";
     QJsonObject page = Result(Form(search));
     EXPECT_EQ(page.value("NumeroTotale").toString(), "3");
     QJsonArray invoices = page.value("seq_FATTURE").toArray();
@@ -286,13 +207,15 @@ TEST_F(SubstituteBackend, SearchesPagesAndUpdatesTheIssuedInvoices)
     EXPECT_EQ(unknown.value("Esito").toString(), "KO");
     EXPECT_FALSE(unknown.value("Error").toString().isEmpty());
 
-    page = Result(Form("QELT_REQ=FAEAttivaSearch&QELT_RESPONSE_FORMAT=JSON&CodiceStatoGestionale=03&FatturaDaId=1"));
+    page = Result(
+        Form("QELT_REQ=FAEAttivaSearch&QELT_RESPONSE_FORMAT=JSON&CodiceStatoGestionale=03&FatturaDaId=1"));
     invoices = page.value("seq_FATTURE").toArray();
     ASSERT_EQ(invoices.size(), 1);
     EXPECT_EQ(invoices[0].toObject().value("IdFattura").toString(), "2");
     EXPECT_EQ(invoices[0].toObject().value("StatoGestionale").toString(), "Elaborata");
 
-    const QJsonObject document = Result(Form("QELT_REQ=FAEGetXmlbyId&QELT_RESPONSE_FORMAT=JSON&idcoda=3&TipoFileOut=base64"));
+    const QJsonObject document =
+        Result(Form("QELT_REQ=FAEGetXmlbyId&QELT_RESPONSE_FORMAT=JSON&idcoda=3&TipoFileOut=base64"));
     EXPECT_FALSE(document.contains("Error"));
     std::string content;
     ASSERT_TRUE(substitute::Base64Decode(document.value("FileBase64").toString().toStdString(), content));
@@ -311,14 +234,15 @@ TEST_F(SubstituteBackend, AnswersTheReceivedInvoicesAndTheRegistry)
     EXPECT_EQ(invoices[0].toObject().value("IdFattura").toString(), "900003");
     EXPECT_EQ(invoices[0].toObject().size(), 19);
 
-    const QJsonObject status = Result(Form("QELT_REQ=FAEGetStatusbyId&QELT_RESPONSE_FORMAT=JSON&idcoda=900001"));
+    const QJsonObject status =
+        Result(Form("QELT_REQ=FAEGetStatusbyId&QELT_RESPONSE_FORMAT=JSON&idcoda=900001"));
     EXPECT_EQ(status.value("idfattura").toString(), "900001");
     EXPECT_EQ(status.value("seq_NOTIFICA").toArray().size(), 1);
     const CurlAnswer missing = Send(Form("QELT_REQ=FAEGetStatusbyId&QELT_RESPONSE_FORMAT=JSON&idcoda=42"));
     EXPECT_EQ(Json(missing.Body).value("error").toString(), "Fattura non trovata: 42");
 
-    const QJsonObject known =
-        Result(Form("QELT_REQ=GetCodiceSoggetto&QELT_RESPONSE_FORMAT=JSON&IN_CodiceFiscaleSoggetto=RSSMRA80A01H501U"));
+    const QJsonObject known = Result(Form(
+        "QELT_REQ=GetCodiceSoggetto&QELT_RESPONSE_FORMAT=JSON&IN_CodiceFiscaleSoggetto=RSSMRA80A01H501U"));
     EXPECT_EQ(known.value("RESU").toString(), "S");
     EXPECT_FALSE(known.value("CodiceSoggetto").toString().isEmpty());
     const QJsonObject unknown =
@@ -367,7 +291,8 @@ TEST_F(SubstituteBackend, GzipsAScriptedAnswer)
     EXPECT_NE(std::find(answer.HeaderLines.begin(), answer.HeaderLines.end(), "Content-Encoding: gzip"),
               answer.HeaderLines.end());
     const std::string length = "Content-Length: " + std::to_string(zipped.Body.size());
-    EXPECT_EQ(std::find(answer.HeaderLines.begin(), answer.HeaderLines.end(), length), answer.HeaderLines.end())
+    EXPECT_EQ(std::find(answer.HeaderLines.begin(), answer.HeaderLines.end(), length),
+              answer.HeaderLines.end())
         << "the body went uncompressed";
 }
 
@@ -406,13 +331,15 @@ TEST_F(SubstituteBackend, ClientsValidateItsCertificate)
         EXPECT_EQ(Send(request).Code, CURLE_OK);
     }
     request.Host = "localhost";
-    EXPECT_EQ(Post(FBackend.Port(), request, SharedTestPki().OtherCaFile).Code, CURLE_PEER_FAILED_VERIFICATION);
+    EXPECT_EQ(Perform(FBackend.Port(), request, SharedTestPki().OtherCaFile).Code,
+              CURLE_PEER_FAILED_VERIFICATION);
 
     const TestPki& pki = SharedTestPki();
     Backend wrongName({pki.WrongNameCert.toStdString(), pki.WrongNameKey.toStdString(), kUser, kPassword});
-    EXPECT_EQ(Post(wrongName.Port(), request).Code, CURLE_PEER_FAILED_VERIFICATION);
-    Backend untrusted({pki.OtherCaServerCert.toStdString(), pki.OtherCaServerKey.toStdString(), kUser, kPassword});
-    EXPECT_EQ(Post(untrusted.Port(), request).Code, CURLE_PEER_FAILED_VERIFICATION);
+    EXPECT_EQ(Perform(wrongName.Port(), request).Code, CURLE_PEER_FAILED_VERIFICATION);
+    Backend untrusted(
+        {pki.OtherCaServerCert.toStdString(), pki.OtherCaServerKey.toStdString(), kUser, kPassword});
+    EXPECT_EQ(Perform(untrusted.Port(), request).Code, CURLE_PEER_FAILED_VERIFICATION);
 }
 
 TEST_F(SubstituteBackend, ListsWhatItReceived)

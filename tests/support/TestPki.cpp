@@ -20,11 +20,10 @@ const char* const kServerNames =
     "keyUsage=critical,digitalSignature,keyEncipherment\n"
     "extendedKeyUsage=serverAuth\n";
 
-const char* const kWrongNames =
-    "subjectAltName=DNS:elsewhere.invalid\n"
-    "basicConstraints=critical,CA:FALSE\n"
-    "keyUsage=critical,digitalSignature,keyEncipherment\n"
-    "extendedKeyUsage=serverAuth\n";
+const char* const kWrongNames = "subjectAltName=DNS:elsewhere.invalid\n"
+                                "basicConstraints=critical,CA:FALSE\n"
+                                "keyUsage=critical,digitalSignature,keyEncipherment\n"
+                                "extendedKeyUsage=serverAuth\n";
 
 void RunOpenssl(const QString& dir, const QStringList& arguments)
 {
@@ -41,15 +40,16 @@ void RunOpenssl(const QString& dir, const QStringList& arguments)
         throw std::runtime_error("openssl " + arguments.join(' ').toStdString() + ": timed out");
     }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        throw std::runtime_error("openssl " + arguments.join(' ').toStdString() + " failed: " +
-                                 process.readAllStandardError().toStdString());
+        throw std::runtime_error("openssl " + arguments.join(' ').toStdString() +
+                                 " failed: " + process.readAllStandardError().toStdString());
 }
 
 void WriteText(const QString& path, const char* text)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) < 0)
-        throw std::runtime_error("cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+        throw std::runtime_error("cannot write " + path.toStdString() + ": " +
+                                 file.errorString().toStdString());
 }
 
 void MakeKey(const QString& dir, const QString& key)
@@ -60,9 +60,9 @@ void MakeKey(const QString& dir, const QString& key)
 void MakeCa(const QString& dir, const QString& key, const QString& cert, const QString& subject)
 {
     MakeKey(dir, key);
-    RunOpenssl(dir, {"req", "-x509", "-new", "-key", key, "-sha256", "-days", "30", "-subj", subject, "-addext",
-                     "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
-                     "-out", cert});
+    RunOpenssl(dir, {"req", "-x509", "-new", "-key", key, "-sha256", "-days", "30", "-subj", subject,
+                     "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+                     "keyUsage=critical,keyCertSign,cRLSign", "-out", cert});
 }
 
 void MakeLeaf(const QString& dir, const QString& caKey, const QString& caCert, const QString& key,
@@ -71,8 +71,8 @@ void MakeLeaf(const QString& dir, const QString& caKey, const QString& caCert, c
     MakeKey(dir, key);
     const QString request = cert + ".csr";
     RunOpenssl(dir, {"req", "-new", "-key", key, "-subj", subject, "-out", request});
-    RunOpenssl(dir, {"x509", "-req", "-in", request, "-CA", caCert, "-CAkey", caKey, "-CAcreateserial", "-sha256",
-                     "-days", "30", "-extfile", extensionsFile, "-out", cert});
+    RunOpenssl(dir, {"x509", "-req", "-in", request, "-CA", caCert, "-CAkey", caKey, "-CAcreateserial",
+                     "-sha256", "-days", "30", "-extfile", extensionsFile, "-out", cert});
     QFile::remove(QDir(dir).filePath(request));
 }
 
@@ -124,7 +124,8 @@ const TestPki& SharedTestPki()
     std::call_once(once, [] {
         folder = std::make_unique<QTemporaryDir>();
         if (!folder->isValid())
-            throw std::runtime_error("cannot create a temporary folder: " + folder->errorString().toStdString());
+            throw std::runtime_error("cannot create a temporary folder: " +
+                                     folder->errorString().toStdString());
         pki = TestPki::Generate(folder->path());
     });
     return pki;

@@ -13,7 +13,8 @@ namespace {
 bool Verifies(const QString& ca, const QString& cert, const QString& host)
 {
     QProcess process;
-    process.start("openssl", {"verify", "-CAfile", ca, "-purpose", "sslserver", "-verify_hostname", host, cert});
+    process.start("openssl",
+                  {"verify", "-CAfile", ca, "-purpose", "sslserver", "-verify_hostname", host, cert});
     return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0;
 }
@@ -36,9 +37,10 @@ TEST(TestPki, CertificatesVouchForExactlyTheirNamesAndCa)
         {"server for the other firm type", &TestPki::CaFile, &TestPki::ServerCert, "professionisti.localhost",
          true},
         {"server for another host", &TestPki::CaFile, &TestPki::ServerCert, "example.com", false},
-        {"unrelated server against our CA", &TestPki::CaFile, &TestPki::OtherCaServerCert, "localhost", false},
-        {"unrelated server against its own CA", &TestPki::OtherCaFile, &TestPki::OtherCaServerCert, "localhost",
-         true},
+        {"unrelated server against our CA", &TestPki::CaFile, &TestPki::OtherCaServerCert, "localhost",
+         false},
+        {"unrelated server against its own CA", &TestPki::OtherCaFile, &TestPki::OtherCaServerCert,
+         "localhost", true},
         {"wrong-name cert for localhost", &TestPki::CaFile, &TestPki::WrongNameCert, "localhost", false},
         {"wrong-name cert for its own name", &TestPki::CaFile, &TestPki::WrongNameCert, "elsewhere.invalid",
          true},

@@ -1,0 +1,20 @@
+#include "EndToEnd.h"
+
+QString EndToEndServiceDomain()
+{
+    return QStringLiteral(VORN_SERVICE_DOMAIN);
+}
+
+int EndToEndPort()
+{
+    const QString domain = EndToEndServiceDomain();
+    const qsizetype colon = domain.lastIndexOf(QLatin1Char(':'));
+    bool ok = false;
+    const int port = colon < 0 ? 0 : domain.mid(colon + 1).toInt(&ok);
+    return ok ? port : 443;
+}
+
+TestPki EndToEndPki()
+{
+    return TestPki::InDir(QStringLiteral(VORN_TEST_PKI_DIR));
+}

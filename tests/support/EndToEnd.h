@@ -1,0 +1,15 @@
+#pragma once
+
+// What the end-to-end build was configured with: the program under test posts to
+// https://<firm type>.<service domain>/... and trusts <build>/test-pki/ca.pem, which the
+// test_pki fixture writes. A test that plays the backend for it listens on EndToEndPort() with
+// EndToEndPki().ServerCert; since the port is fixed, such tests must not run in parallel: give
+// them ${VORN_END_TO_END_PROPERTIES} (see tests/support/CMakeLists.txt).
+
+#include "TestPki.h"
+
+#include <QString>
+
+QString EndToEndServiceDomain(); // as configured, e.g. "localhost:47443"
+int EndToEndPort();              // its port; 443 when it names none
+TestPki EndToEndPki();           // the files of the test_pki fixture (not generated here)
