@@ -1,0 +1,151 @@
+#include "OutgoingDispatch.h"
+
+#include "DVBackendService.h"
+#include "FileUtils.h"
+#include "LogFile.h"
+#include "Text.h"
+#include "UniqueFd.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kArchiveFailure = QStringLiteral("Errore in archiviazione fattura dopo invio: ");
+
+// A name part that came from the backend must not lead the archive copy out of its folder.
+QString SafeNamePart(QString text)
+{
+    return text.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QChar(0), QLatin1Char('_'));
+}
+
+// Anything of that name, a dangling link included: the move would refuse to replace it.
+bool PathTaken(const QString& path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+[[noreturn]] void ThrowCannotCreate(const QString& path, int error)
+{
+    throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, SystemErrorText(error)), error);
+}
+
+} // namespace
+
+QString JoinPath(const QString& folder, const QString& name)
+{
+    if (folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+void WriteErrorText(const QString& path, const QString& N, const QString& message)
+{
+    const QByteArray content =
+        ToWindows1252(QStringLiteral("Errore durante tentativo di invio fattura: ") + N + QStringLiteral("\r\n") +
+                      QStringLiteral("Messaggio: \r\n") + message + QStringLiteral("\r\n"));
+
+    // Written beside the target and renamed over it, so a crash never leaves a cut-off text.
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = target + ".tmp";
+    TUniqueFd fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd.IsOpen())
+        ThrowCannotCreate(path, errno);
+
+    auto failAndRemove = [&](int error) {
+        ::unlink(temporary.constData());
+        ThrowCannotCreate(path, error);
+    };
+    qsizetype written = 0;
+    while (written < content.size()) {
+        const ssize_t n = ::write(fd.Get(), content.constData() + written, size_t(content.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            failAndRemove(errno);
+        written += n;
+    }
+    if (::close(fd.Release()) != 0)
+        failAndRemove(errno);
+    if (::rename(temporary.constData(), target.constData()) != 0)
+        failAndRemove(errno);
+}
+
+TOutgoingDispatch::TOutgoingDispatch(QString folder, QStringList xmlMask, TDVBackendService& client,
+                                     std::function<void(quint32)> wait)
+    : FFolder(std::move(folder)), FXmlMask(std::move(xmlMask)), FClient(client), FWait(std::move(wait))
+{
+}
+
+QString TOutgoingDispatch::SendInvoice(const QString& N, bool FatturaInversa)
+{
+    if (AppLog)
+        AppLog->WriteLog(QStringLiteral("InviaFattura: ") + N);
+    const std::unique_ptr<TFAESendXml> answer = FClient.FAESendXml(JoinPath(FFolder, N), FatturaInversa);
+    if (!answer->Error().isEmpty())
+        throw EInvioException(QStringLiteral("Errore in invio fattura: ") + answer->Error());
+    return answer->IdCodaInvio_1();
+}
+
+void TOutgoingDispatch::ProcessOutgoingInvoices()
+{
+    // Taken once: files that arrive during the pause or the uploads wait for the next tick.
+    const std::unique_ptr<QStringList> names = ListFolder(JoinPath(FFolder, QStringLiteral("*.*")));
+    if (names->isEmpty())
+        return;
+    FWait(kPauseBeforeUploadMs);
+
+    for (const QString& N : *names) {
+        const qsizetype dot = N.lastIndexOf(QLatin1Char('.'));
+        if (dot < 0)
+            continue;
+        const qsizetype maskIndex = FXmlMask.indexOf(N.mid(dot).toLower());
+        if (maskIndex < 0)
+            continue;
+        // The archive copy always carries the mask's lower-case extension.
+        const QString& extension = FXmlMask.at(maskIndex);
+        const QString base = N.left(dot);
+
+        try {
+            const QString Q = SendInvoice(N, false);
+            ArchiveAccepted(N, base, extension, Q);
+        } catch (const EInvioException& refusal) {
+            ArchiveRefused(N, base, extension, refusal);
+        }
+    }
+}
+
+void TOutgoingDispatch::ArchiveAccepted(const QString& N, const QString& base, const QString& extension,
+                                        const QString& Q)
+{
+    const QString target = JoinPath(JoinPath(FFolder, kCartellaInviate),
+                                    base + QLatin1Char('_') + SafeNamePart(Q) + extension);
+    MoveOrFail(N, target);
+}
+
+void TOutgoingDispatch::ArchiveRefused(const QString& N, const QString& base, const QString& extension,
+                                       const EInvioException& refusal)
+{
+    const QString errori = JoinPath(FFolder, kCartellaErrori);
+    QString target = JoinPath(errori, N);
+    if (PathTaken(target)) {
+        target = JoinPath(errori, base + QLatin1Char('_') + TimestampText() + extension);
+        // The move could not take that name either; writing the error text first would replace
+        // the one that belongs to the invoice already there.
+        if (PathTaken(target))
+            throw EVornError(kArchiveFailure + N + QStringLiteral(" -> ") + target);
+    }
+    WriteErrorText(target + kErrorTextSuffix, N, refusal.Message());
+    MoveOrFail(N, target);
+}
+
+void TOutgoingDispatch::MoveOrFail(const QString& N, const QString& target)
+{
+    if (!MoveFileTo(JoinPath(FFolder, N), target))
+        throw EVornError(kArchiveFailure + N + QStringLiteral(" -> ") + target);
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "Errors.h"
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+#include <functional>
+
+class TDVBackendService;
+
+// The backend refused one invoice: its message is the text that goes into the error text file.
+class EInvioException : public EVornError
+{
+public:
+    using EVornError::EVornError;
+};
+
+// The sub-folders of the outgoing folder that hold the archived invoices.
+inline const QString kCartellaInviate = QStringLiteral("Inviate");
+inline const QString kCartellaErrori = QStringLiteral("Errori");
+inline const QString kErrorTextSuffix = QStringLiteral("_ERRORE.log");
+
+// Folder and name joined with one "/"; none is added when the folder already ends with one.
+QString JoinPath(const QString& folder, const QString& name);
+
+// One pass over the outgoing folder: every invoice file in it is uploaded and then archived, into
+// "Inviate" when the backend accepted it, into "Errori" beside its error text when the backend
+// refused it. Any other failure ends the pass and leaves that file and the ones after it in place.
+// Whatever fails, an invoice file is in exactly one of the three folders, byte for byte as dropped.
+class TOutgoingDispatch
+{
+public:
+    // wait(ms) is the pause before the uploads; the window passes WaitPumping so that its events
+    // (a tray double-click among them) go on being handled meanwhile.
+    TOutgoingDispatch(QString folder, QStringList xmlMask, TDVBackendService& client,
+                      std::function<void(quint32)> wait);
+
+    void ProcessOutgoingInvoices();
+
+    // Uploads the file N of the outgoing folder; returns the backend's queue identifier, or throws
+    // EInvioException when the backend refused the file.
+    QString SendInvoice(const QString& N, bool FatturaInversa);
+
+    static constexpr quint32 kPauseBeforeUploadMs = 3000;
+
+private:
+    void ArchiveAccepted(const QString& N, const QString& base, const QString& extension, const QString& Q);
+    void ArchiveRefused(const QString& N, const QString& base, const QString& extension,
+                        const EInvioException& refusal);
+    void MoveOrFail(const QString& N, const QString& target);
+
+    QString FFolder;
+    QStringList FXmlMask;
+    TDVBackendService& FClient;
+    std::function<void(quint32)> FWait;
+};
+
+// Writes the error text file of a refused invoice: three lines in Windows-1252, each ending with
+// CR LF. An existing file of that name is replaced as a whole or not at all. Throws EInOutError
+// "Cannot create file "<path>". <reason>" when it cannot be written.
+void WriteErrorText(const QString& path, const QString& N, const QString& message);

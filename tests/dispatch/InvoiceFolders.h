@@ -1,0 +1,124 @@
+#pragma once
+
+// The outgoing folder with its two archive folders, as the dispatch tests and the end-to-end tests
+// of the program see it: files dropped with contents of their own, and the one rule the users rely
+// on, checked after every tick: every invoice file is in exactly one of outgoing / Inviate / Errori,
+// byte for byte as dropped.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <map>
+#include <ostream>
+
+// Readable texts in the failure messages of gtest.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace dispatch_test {
+
+inline QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<unreadable>");
+    return file.readAll();
+}
+
+inline void WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// A small invoice-like document whose bytes differ for every name.
+inline QByteArray SampleInvoice(const QString& name)
+{
+    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<p:FatturaElettronica xmlns:p=\"urn:test\" versione=\"FPR12\">"
+                      "<Numero>") +
+           name.toUtf8() + QByteArray("</Numero></p:FatturaElettronica>\n");
+}
+
+class InvoiceFolders
+{
+public:
+    explicit InvoiceFolders(QString outgoing) : FOutgoing(std::move(outgoing))
+    {
+        QDir().mkpath(FOutgoing);
+        QDir().mkpath(Inviate());
+        QDir().mkpath(Errori());
+    }
+
+    const QString& Outgoing() const { return FOutgoing; }
+    QString Inviate() const { return FOutgoing + "/Inviate"; }
+    QString Errori() const { return FOutgoing + "/Errori"; }
+    QString InOutgoing(const QString& name) const { return FOutgoing + "/" + name; }
+    QString InInviate(const QString& name) const { return Inviate() + "/" + name; }
+    QString InErrori(const QString& name) const { return Errori() + "/" + name; }
+
+    // An invoice file (or any file the cycle must keep) dropped into the outgoing folder.
+    void Drop(const QString& name, const QByteArray& bytes)
+    {
+        WriteBytes(InOutgoing(name), bytes);
+        FTracked.emplace(name, bytes);
+    }
+    void Drop(const QString& name) { Drop(name, SampleInvoice(name)); }
+
+    // A file that an earlier run archived; tracked like the dropped ones.
+    void Place(const QString& path, const QByteArray& bytes)
+    {
+        WriteBytes(path, bytes);
+        FTracked.emplace(path, bytes);
+    }
+
+    // Whether a name is an error text, or the temporary one a kill may leave behind while it is
+    // being written (the invoice itself is then still in the outgoing folder).
+    static bool IsErrorText(const QString& name)
+    {
+        return name.endsWith("_ERRORE.log") || name.endsWith("_ERRORE.log.tmp");
+    }
+
+    // Names of the files in a folder, sorted; error text files left out unless asked for.
+    static QStringList Files(const QString& folder, bool withErrorTexts = false)
+    {
+        QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        if (!withErrorTexts)
+            names.erase(std::remove_if(names.begin(), names.end(),
+                                       IsErrorText),
+                        names.end());
+        return names;
+    }
+
+    // The rule: each tracked file's bytes are found exactly once in the three folders, and every
+    // file there (error texts aside) is one of them.
+    void ExpectEveryInvoiceInExactlyOnePlace() const
+    {
+        std::map<QByteArray, int> found;
+        for (const QString& folder : {FOutgoing, Inviate(), Errori()})
+            for (const QString& name : Files(folder)) {
+                const QByteArray bytes = ReadBytes(folder + "/" + name);
+                ++found[bytes];
+                bool known = false;
+                for (const auto& [tracked, trackedBytes] : FTracked)
+                    known = known || trackedBytes == bytes;
+                EXPECT_TRUE(known) << "a file nobody dropped, or a mangled one: "
+                                   << (folder + "/" + name).toStdString();
+            }
+        for (const auto& [tracked, bytes] : FTracked)
+            EXPECT_EQ(found[bytes], 1) << tracked.toStdString() << " is not in exactly one place";
+    }
+
+private:
+    QString FOutgoing;
+    std::multimap<QString, QByteArray> FTracked;
+};
+
+} // namespace dispatch_test

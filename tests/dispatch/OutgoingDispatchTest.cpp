@@ -1,0 +1,447 @@
+// The dispatch cycle against the substitute backend on loopback: what ends up in which folder,
+// under which name and with which error text, and what the backend received.
+
+#include "InvoiceFolders.h"
+
+#include "DVBackendService.h"
+#include "Errors.h"
+#include "FileUtils.h"
+#include "OutgoingDispatch.h"
+#include "SubstituteBackend.h"
+#include "TestPki.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using dispatch_test::InvoiceFolders;
+using dispatch_test::ReadBytes;
+using dispatch_test::SampleInvoice;
+using dispatch_test::WriteBytes;
+
+namespace {
+
+constexpr char kUsername[] = "mario.rossi@DEMO01";
+constexpr char kPassword[] = "s3gr3ta";
+const QStringList kXmlMask{".xml", ".p7m"};
+
+substitute::ScriptedAnswer RawAnswer(std::string body)
+{
+    substitute::ScriptedAnswer answer;
+    answer.Body = std::move(body);
+    return answer;
+}
+
+substitute::ScriptedAnswer SendXmlAnswer(const std::string& resultJson)
+{
+    return RawAnswer(R"({"error":"","result":)" + resultJson + "}");
+}
+
+substitute::ScriptedAnswer Accepted(const std::string& idCoda)
+{
+    return SendXmlAnswer(R"({"Error":"","Valido":"S","IdCodaInvio_1":")" + idCoda + R"("})");
+}
+
+substitute::ScriptedAnswer Refused(const std::string& error)
+{
+    return SendXmlAnswer(R"({"Error":")" + error + R"(","Valido":"N"})");
+}
+
+substitute::ScriptedAnswer Dropped()
+{
+    substitute::ScriptedAnswer answer;
+    answer.DropConnection = true;
+    return answer;
+}
+
+QByteArray ErrorText(const QString& N, const QString& backendError)
+{
+    return ("Errore durante tentativo di invio fattura: " + N + "\r\nMessaggio: \r\nErrore in invio fattura: " +
+            backendError + "\r\n")
+        .toLatin1();
+}
+
+class OutgoingDispatchTest : public testing::Test
+{
+protected:
+    OutgoingDispatchTest()
+        : Backend(ServerOptions()), Client(QStringLiteral("localhost:%1").arg(Backend.Port()), Transport()),
+          Folders(Dir.path() + "/da inviare")
+    {
+        Client.SetFirmType("aziende");
+        Client.SetUsername(kUsername);
+        Client.SetPassword(kPassword);
+    }
+
+    void TearDown() override { Folders.ExpectEveryInvoiceInExactlyOnePlace(); }
+
+    static substitute::Options ServerOptions()
+    {
+        substitute::Options options;
+        options.CertFile = SharedTestPki().ServerCert.toStdString();
+        options.KeyFile = SharedTestPki().ServerKey.toStdString();
+        options.Username = kUsername;
+        options.Password = kPassword;
+        return options;
+    }
+
+    static THttpsSettings Transport()
+    {
+        THttpsSettings settings;
+        settings.CaBundle = SharedTestPki().CaFile;
+        settings.ConnectTimeoutMs = 10000;
+        settings.ResponseTimeoutMs = 15000;
+        return settings;
+    }
+
+    // One tick of the cycle; the message of the failure that ended it, empty when none did.
+    QString Tick(const QString& folder)
+    {
+        TOutgoingDispatch dispatch(folder, kXmlMask, Client, [this](quint32 ms) { Waits.push_back(ms); });
+        try {
+            dispatch.ProcessOutgoingInvoices();
+        } catch (const EInvioException& e) {
+            ADD_FAILURE() << "a refusal escaped the cycle: " << e.what();
+        } catch (const EVornError& e) {
+            return e.Message();
+        }
+        return {};
+    }
+    QString Tick() { return Tick(Folders.Outgoing()); }
+
+    std::vector<std::string> UploadedNames() const
+    {
+        std::vector<std::string> names;
+        for (const substitute::ReceivedRequest& request : Backend.Requests())
+            for (const substitute::FilePart& file : request.Files)
+                names.push_back(file.FileName);
+        return names;
+    }
+
+    QTemporaryDir Dir;
+    substitute::Backend Backend;
+    TDVBackendService Client;
+    InvoiceFolders Folders;
+    std::vector<quint32> Waits;
+};
+
+TEST_F(OutgoingDispatchTest, AcceptedAndRefusedFilesAreArchivedWithTheirNamesAndErrorText)
+{
+    Folders.Drop("IT01234567890_00001.XML");
+    Folders.Drop("IT01234567890_00002.xml");
+    Backend.PushAnswer(Accepted("4711"));
+    Backend.PushAnswer(Refused("Fattura gi\\u00e0 presente"));
+
+    EXPECT_EQ(Tick(), "");
+
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), QStringList());
+    // The archive copy carries the mask's lower-case extension.
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Inviate()), QStringList{"IT01234567890_00001_4711.xml"});
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Errori(), true),
+              (QStringList{"IT01234567890_00002.xml", "IT01234567890_00002.xml_ERRORE.log"}));
+    // Windows-1252: the accented letter is one byte.
+    const QByteArray expected = "Errore durante tentativo di invio fattura: IT01234567890_00002.xml\r\n"
+                                "Messaggio: \r\n"
+                                "Errore in invio fattura: Fattura gi\xe0 presente\r\n";
+    EXPECT_EQ(ReadBytes(Folders.InErrori("IT01234567890_00002.xml_ERRORE.log")), expected);
+
+    const auto requests = Backend.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].Field("FatturaInversa"), "N");
+    ASSERT_EQ(requests[0].Files.size(), 1u);
+    EXPECT_EQ(requests[0].Files[0].FileName, "IT01234567890_00001.XML");
+    EXPECT_EQ(QByteArray::fromStdString(requests[0].Files[0].Content), SampleInvoice("IT01234567890_00001.XML"));
+    EXPECT_EQ(Waits, std::vector<quint32>{3000});
+}
+
+TEST_F(OutgoingDispatchTest, TheSubstituteBackendJudgesTheDocumentsThemselves)
+{
+    Folders.Drop("valida.xml");
+    Folders.Drop("rotta.xml", "<?xml version=\"1.0\"?><FatturaElettronica><non chiusa>");
+    // A DER SEQUENCE holding one OCTET STRING: the shape of a signed envelope.
+    Folders.Drop("firmata.xml.p7m", QByteArray::fromHex("3005040301020a"));
+
+    EXPECT_EQ(Tick(), "");
+
+    const auto invoices = Backend.Invoices();
+    ASSERT_EQ(invoices.size(), 2u);
+    for (const substitute::StoredInvoice& invoice : invoices) {
+        SCOPED_TRACE(invoice.FileName);
+        const QString name = QString::fromStdString(invoice.FileName);
+        const QString base = name.left(name.lastIndexOf('.'));
+        const QString extension = name.mid(name.lastIndexOf('.'));
+        EXPECT_EQ(ReadBytes(Folders.InInviate(base + "_" + QString::fromStdString(invoice.IdCoda) + extension)),
+                  QByteArray::fromStdString(invoice.Content));
+    }
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Errori()), QStringList{"rotta.xml"});
+    const QByteArray errorText = ReadBytes(Folders.InErrori("rotta.xml_ERRORE.log"));
+    EXPECT_TRUE(errorText.startsWith("Errore durante tentativo di invio fattura: rotta.xml\r\nMessaggio: \r\n"
+                                     "Errore in invio fattura: "))
+        << errorText.toStdString();
+    EXPECT_TRUE(errorText.endsWith("\r\n"));
+}
+
+TEST_F(OutgoingDispatchTest, ARefusedNameTakenInErroriGetsATimestampAndLeavesTheEarlierOneAlone)
+{
+    Folders.Place(Folders.InErrori("F1.XML"), "earlier invoice");
+    WriteBytes(Folders.InErrori("F1.XML_ERRORE.log"), "earlier error text");
+    Folders.Drop("F1.XML");
+    Backend.PushAnswer(Refused("Partita IVA errata"));
+
+    const QString before = TimestampText();
+    EXPECT_EQ(Tick(), "");
+    const QString after = TimestampText();
+
+    const QStringList errori = InvoiceFolders::Files(Folders.Errori());
+    ASSERT_EQ(errori.size(), 2);
+    const QString archived = errori.at(0) == "F1.XML" ? errori.at(1) : errori.at(0);
+    const QRegularExpressionMatch match = QRegularExpression("^F1_(\\d{14})\\.xml$").match(archived);
+    ASSERT_TRUE(match.hasMatch()) << archived.toStdString();
+    EXPECT_GE(match.captured(1), before);
+    EXPECT_LE(match.captured(1), after);
+    EXPECT_EQ(ReadBytes(Folders.InErrori(archived + "_ERRORE.log")), ErrorText("F1.XML", "Partita IVA errata"));
+    EXPECT_EQ(ReadBytes(Folders.InErrori("F1.XML_ERRORE.log")), "earlier error text");
+}
+
+TEST_F(OutgoingDispatchTest, AnErrorTextLeftFromAnEarlierRefusalIsReplaced)
+{
+    WriteBytes(Folders.InErrori("F2.xml_ERRORE.log"), "an old, much longer error text that must go away\r\n");
+    Folders.Drop("F2.xml");
+    Backend.PushAnswer(Refused("Nuovo errore"));
+
+    EXPECT_EQ(Tick(), "");
+
+    EXPECT_EQ(ReadBytes(Folders.InErrori("F2.xml_ERRORE.log")), ErrorText("F2.xml", "Nuovo errore"));
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Errori(), true), (QStringList{"F2.xml", "F2.xml_ERRORE.log"}));
+}
+
+TEST_F(OutgoingDispatchTest, FilesGoInTheOrderOfTheListingWhateverTheCase)
+{
+    for (const char* name : {"c.p7m", "b.xml", "A.XML", "b.xml.p7m"})
+        Folders.Drop(name);
+    for (int i = 0; i < 4; ++i)
+        Backend.PushAnswer(Accepted(std::to_string(100 + i)));
+
+    EXPECT_EQ(Tick(), "");
+
+    EXPECT_EQ(UploadedNames(), (std::vector<std::string>{"A.XML", "b.xml", "b.xml.p7m", "c.p7m"}));
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Inviate()),
+              (QStringList{"A_100.xml", "b.xml_102.p7m", "b_101.xml", "c_103.p7m"}));
+}
+
+TEST_F(OutgoingDispatchTest, FilesThatAreNotInvoicesAreLeftAlone)
+{
+    const QStringList others{"notes.txt", "senza_punto", "finisce.", "fattura.xml.bak", ".xmlx"};
+    for (const QString& name : others)
+        Folders.Drop(name);
+
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(Tick(), "");
+
+    EXPECT_TRUE(Backend.Requests().empty());
+    QStringList sorted = others;
+    sorted.sort();
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), sorted);
+    // Any file at all in the listing means the pause, at every tick.
+    EXPECT_EQ(Waits, (std::vector<quint32>{3000, 3000}));
+}
+
+TEST_F(OutgoingDispatchTest, AnEmptyFolderMeansNoPauseAndNoUpload)
+{
+    EXPECT_EQ(Tick(), "");
+    EXPECT_TRUE(Waits.empty());
+    EXPECT_TRUE(Backend.Requests().empty());
+}
+
+TEST_F(OutgoingDispatchTest, AFolderThatDoesNotExistIsAnEmptyFolder)
+{
+    EXPECT_EQ(Tick(Dir.path() + "/altrove"), "");
+    EXPECT_TRUE(Waits.empty());
+}
+
+TEST_F(OutgoingDispatchTest, AFolderTextEndingWithTheSeparatorGetsNoSecondOne)
+{
+    Folders.Drop("X.xml");
+    Backend.PushAnswer(Accepted("9"));
+    EXPECT_EQ(Tick(Folders.Outgoing() + "/"), "");
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Inviate()), QStringList{"X_9.xml"});
+}
+
+// Failures that are not a refusal of the file: the file stays, the cycle ends, later files wait.
+TEST_F(OutgoingDispatchTest, AnyOtherUploadFailureLeavesTheFilesAndEndsTheCycle)
+{
+    struct Case
+    {
+        const char* Name;
+        substitute::ScriptedAnswer Answer;
+    };
+    substitute::ScriptedAnswer status500 = SendXmlAnswer("{}");
+    status500.Status = 500;
+    const std::vector<Case> cases = {
+        {"dropped connection", Dropped()},
+        {"status 500", status500},
+        {"error at the top level", RawAnswer(R"({"error":"Utente non autorizzato","result":{"Error":""}})")},
+        {"not JSON", RawAnswer("<html>Service Unavailable</html>")},
+        {"result is not an object", SendXmlAnswer("null")},
+    };
+    Folders.Drop("P1.xml");
+    Folders.Drop("P2.xml");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Backend.ClearRequests();
+        Backend.PushAnswer(c.Answer);
+        EXPECT_NE(Tick(), "");
+        EXPECT_EQ(UploadedNames(), std::vector<std::string>{"P1.xml"});
+        EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), (QStringList{"P1.xml", "P2.xml"}));
+        Folders.ExpectEveryInvoiceInExactlyOnePlace();
+    }
+
+    // The failing file sorts first, so it is retried first once the backend answers again.
+    Backend.ClearRequests();
+    Backend.PushAnswer(Accepted("1"));
+    Backend.PushAnswer(Accepted("2"));
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(UploadedNames(), (std::vector<std::string>{"P1.xml", "P2.xml"}));
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Inviate()), (QStringList{"P1_1.xml", "P2_2.xml"}));
+}
+
+TEST_F(OutgoingDispatchTest, AFailedMoveToInviateKeepsTheFileAndEndsTheCycle)
+{
+    Folders.Place(Folders.InInviate("M1_7.xml"), "an earlier invoice with the same queue number");
+    Folders.Drop("M1.xml");
+    Folders.Drop("M2.xml");
+    Backend.PushAnswer(Accepted("7"));
+
+    EXPECT_EQ(Tick(), "Errore in archiviazione fattura dopo invio: M1.xml -> " + Folders.InInviate("M1_7.xml"));
+
+    EXPECT_EQ(UploadedNames(), std::vector<std::string>{"M1.xml"});
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), (QStringList{"M1.xml", "M2.xml"}));
+    EXPECT_EQ(ReadBytes(Folders.InInviate("M1_7.xml")), "an earlier invoice with the same queue number");
+}
+
+TEST_F(OutgoingDispatchTest, AnErrorTextThatCannotBeWrittenKeepsTheFileAndEndsTheCycle)
+{
+    struct Case
+    {
+        const char* Name;
+        std::function<void()> Break;
+        QString Reason;
+    };
+    // Permissions do not stop root, so the file system's structure does the refusing.
+    const std::vector<Case> cases = {
+        {"a folder holds the error text's name",
+         [&] { QDir().mkpath(Folders.InErrori("E1.xml_ERRORE.log")); }, "Is a directory"},
+        {"Errori is a file",
+         [&] {
+             QDir(Folders.Errori()).removeRecursively();
+             Folders.Place(Folders.Errori(), "not a folder");
+         },
+         "Not a directory"},
+    };
+    Folders.Drop("E1.xml");
+    Folders.Drop("E2.xml");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        c.Break();
+        Backend.ClearRequests();
+        Backend.PushAnswer(Refused("Rifiutata"));
+
+        EXPECT_EQ(Tick(), "Cannot create file \"" + Folders.InErrori("E1.xml_ERRORE.log") + "\". " + c.Reason);
+
+        EXPECT_EQ(UploadedNames(), std::vector<std::string>{"E1.xml"});
+        EXPECT_TRUE(QFile::exists(Folders.InOutgoing("E1.xml")));
+        EXPECT_TRUE(QFile::exists(Folders.InOutgoing("E2.xml")));
+        // No temporary error text is left behind.
+        EXPECT_EQ(InvoiceFolders::Files(Folders.Errori(), true), QStringList());
+        Folders.ExpectEveryInvoiceInExactlyOnePlace();
+    }
+}
+
+// Both names in Errori taken (the same name refused twice within one second): the move would
+// fail, and the error text must not replace the one of the invoice that holds the name.
+TEST_F(OutgoingDispatchTest, WhenTheTimestampedNameIsTakenTooNothingIsOverwritten)
+{
+    Folders.Place(Folders.InErrori("T.xml"), "first");
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int s = -1; s <= 5; ++s) {
+        const QString name = "T_" + TimestampText(now.addSecs(s)) + ".xml";
+        Folders.Place(Folders.InErrori(name), name.toUtf8());
+        WriteBytes(Folders.InErrori(name + "_ERRORE.log"), "its own error text");
+    }
+    Folders.Drop("T.xml");
+    Backend.PushAnswer(Refused("Doppione"));
+
+    const QString failure = Tick();
+
+    EXPECT_TRUE(failure.startsWith("Errore in archiviazione fattura dopo invio: T.xml -> " + Folders.InErrori("T_")))
+        << failure.toStdString();
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), QStringList{"T.xml"});
+    int errorTexts = 0;
+    for (const QString& name : InvoiceFolders::Files(Folders.Errori(), true)) {
+        if (name.endsWith("_ERRORE.log")) {
+            ++errorTexts;
+            EXPECT_EQ(ReadBytes(Folders.InErrori(name)), "its own error text") << name.toStdString();
+        }
+    }
+    EXPECT_EQ(errorTexts, 7);
+}
+
+TEST_F(OutgoingDispatchTest, TheQueueIdentifierNeverLeadsOutOfInviate)
+{
+    struct Case
+    {
+        const char* Name;
+        std::string IdCoda;
+        QString Archived;
+    };
+    // A name with a separator would not even be a file in Inviate: the move would fail at every
+    // tick, and the invoice would be uploaded again at every tick.
+    QDir().mkpath(Folders.InInviate("Q2_"));
+    const std::vector<Case> cases = {
+        {"empty", "", "Q1_.xml"},
+        {"with separators", "/../../../fuori", "Q2__.._.._.._fuori.xml"},
+    };
+    Folders.Drop("Q1.xml");
+    Folders.Drop("Q2.xml");
+    for (const Case& c : cases)
+        Backend.PushAnswer(Accepted(c.IdCoda));
+
+    EXPECT_EQ(Tick(), "");
+
+    for (const Case& c : cases)
+        EXPECT_TRUE(QFile::exists(Folders.InInviate(c.Archived))) << c.Name;
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), QStringList());
+    EXPECT_EQ(InvoiceFolders::Files(Dir.path()), QStringList());
+}
+
+TEST_F(OutgoingDispatchTest, SendInvoiceReturnsTheQueueIdentifierOrThrowsTheRefusal)
+{
+    Folders.Drop("S.xml");
+    TOutgoingDispatch dispatch(Folders.Outgoing(), kXmlMask, Client, [](quint32) {});
+
+    Backend.PushAnswer(Accepted("0042"));
+    EXPECT_EQ(dispatch.SendInvoice("S.xml", true), "0042");
+    EXPECT_EQ(Backend.Requests().back().Field("FatturaInversa"), "S");
+
+    Backend.PushAnswer(Refused("No"));
+    try {
+        dispatch.SendInvoice("S.xml", false);
+        ADD_FAILURE() << "no refusal";
+    } catch (const EInvioException& e) {
+        EXPECT_EQ(e.Message(), "Errore in invio fattura: No");
+    }
+    // Neither call moves the file: that is the cycle's work.
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), QStringList{"S.xml"});
+}
+
+TEST(JoinPathTest, OneSeparatorBetweenFolderAndName)
+{
+    EXPECT_EQ(JoinPath("/a/b", "c.xml"), "/a/b/c.xml");
+    EXPECT_EQ(JoinPath("/a/b/", "c.xml"), "/a/b/c.xml");
+    EXPECT_EQ(JoinPath("/", "c.xml"), "/c.xml");
+}
+
+} // namespace
