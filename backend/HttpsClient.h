@@ -20,7 +20,7 @@ struct THttpResponse
     int StatusCode = 0;
     QString StatusText; // the reason phrase of the status line, as it came
     std::vector<std::pair<QByteArray, QByteArray>> Headers; // of the final answer, in order
-    QByteArray Body;    // as received: libcurl decodes nothing
+    QByteArray Body;                                        // as received: libcurl decodes nothing
 
     // The value of the first header of that name (compared without regard to case), or null.
     QByteArray Header(const QByteArray& name) const;
@@ -28,7 +28,7 @@ struct THttpResponse
 
 struct THttpsSettings
 {
-    QString CaBundle;               // empty: the system's store
+    QString CaBundle; // empty: the system's store
     long ConnectTimeoutMs = 60000;
     long ResponseTimeoutMs = 60000; // longest wait for the answer
     long MaxRedirects = 5;
@@ -47,6 +47,10 @@ public:
     THttpResponse Post(const QString& url, const THeaderList& headers, const QByteArray& body);
 
     static const char* UserAgent();
+
+    // libcurl's global initialisation, once per process. Call it from main before any thread
+    // starts; every client calls it too, so forgetting it is harmless in a single-threaded run.
+    static void GlobalInit();
 
 private:
     THttpsSettings FSettings;
