@@ -1,0 +1,481 @@
+#include "Cli.h"
+
+#include "CliDocument.h"
+#include "CliFormat.h"
+#include "ConfigFile.h"
+#include "DVBackendService.h"
+#include "Errors.h"
+#include "Text.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <vector>
+
+namespace {
+
+const QString kProgram = QStringLiteral("vorn-cli");
+const QString kConfigFileName = QStringLiteral("VORN_Automatic.ini");
+
+// A wrong command line: found before anything is read or sent.
+class EUsageError : public EVornError
+{
+public:
+    using EVornError::EVornError;
+};
+
+void Print(const QString& text)
+{
+    std::fputs(text.toUtf8().constData(), stdout);
+}
+
+void PrintError(const QString& text)
+{
+    std::fputs((kProgram + QStringLiteral(": ") + text + u'\n').toUtf8().constData(), stderr);
+}
+
+struct TOptionSpec
+{
+    QString Name;
+    QString ValueName; // empty: a switch
+    QString Description;
+};
+
+struct TCommandContext
+{
+    const QCommandLineParser& Parser;
+    QStringList Arguments; // the positional arguments after the command's name
+    bool Json;
+};
+
+struct TCommand
+{
+    QString Name;
+    QStringList ArgumentNames;
+    QString Description;
+    std::vector<TOptionSpec> Options;
+    void (*Run)(const TCommandContext&);
+};
+
+// --- reading option values -------------------------------------------------------------------
+
+// A date option as the backend's date: yyyy-mm-dd, and 0 ("no date") when the option is absent.
+TDateTime DateOption(const QCommandLineParser& parser, const QString& name)
+{
+    if (!parser.isSet(name))
+        return 0;
+    const QString text = parser.value(name);
+    static const QRegularExpression kPattern(QStringLiteral("^([0-9]{4})-([0-9]{2})-([0-9]{2})$"));
+    const QRegularExpressionMatch match = kPattern.match(text);
+    const QDate date = match.hasMatch()
+                           ? QDate(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt())
+                           : QDate();
+    if (!date.isValid())
+        throw EUsageError(QStringLiteral("--%1: '%2' is not a valid date; write it as yyyy-mm-dd").arg(name, text));
+    // The backend client reads the day before 1900 (day 0 of its calendar) as "no date".
+    if (date < QDate(1900, 1, 1))
+        throw EUsageError(QStringLiteral("--%1: '%2' is before 1900-01-01").arg(name, text));
+    return EncodeDateTime(date);
+}
+
+qint32 IntegerOption(const QCommandLineParser& parser, const QString& name, qint32 defaultValue)
+{
+    if (!parser.isSet(name))
+        return defaultValue;
+    const QString text = parser.value(name);
+    static const QRegularExpression kPattern(QStringLiteral("^-?[0-9]+$"));
+    bool ok = false;
+    const qint32 value = kPattern.match(text).hasMatch() ? text.toInt(&ok) : 0;
+    if (!ok)
+        throw EUsageError(QStringLiteral("--%1: '%2' is not a whole number").arg(name, text));
+    return value;
+}
+
+// --- the configured client -------------------------------------------------------------------
+
+// The same keys, decoding and checks as the window's start-up and settings check, so the
+// command line reaches the backend as the same user the window does.
+std::unique_ptr<TDVBackendService> ConfiguredClient()
+{
+    const QString fileName = QDir::current().absoluteFilePath(kConfigFileName);
+    if (!QFileInfo(fileName).isFile())
+        throw EVornError(QStringLiteral("%1 not found: the credentials are read from the configuration file "
+                                        "in the working folder")
+                             .arg(fileName));
+    const QString dlv = QStringLiteral("DLV");
+    TConfigFile config(fileName);
+    const QString firmType = config.ReadString(dlv, QStringLiteral("FirmType"), QStringLiteral("aziende"));
+    const QString database = TrimControl(config.ReadString(dlv, QStringLiteral("Database"), QString()));
+    const QString username = TrimControl(config.ReadString(dlv, QStringLiteral("Username"), QString()));
+    const QString password =
+        TrimControl(DecodePassword(config.ReadString(dlv, QStringLiteral("Password"), QString())));
+    config.Close();
+
+    if (database.isEmpty())
+        throw EVornError(QStringLiteral("Databse non specificato"));
+    if (username.isEmpty())
+        throw EVornError(QStringLiteral("Username non specificato"));
+    if (password.isEmpty())
+        throw EVornError(QStringLiteral("Password non specificata"));
+
+    auto client = std::make_unique<TDVBackendService>();
+    client->SetFirmType(firmType);
+    client->SetUsername(username + u'@' + database);
+    client->SetPassword(password);
+    return client;
+}
+
+// --- the commands ----------------------------------------------------------------------------
+
+void RunCheckDatabase(const TCommandContext& context)
+{
+    const std::unique_ptr<TInfoDatabase> info = ConfiguredClient()->VR_CheckDatabase();
+    Print(context.Json ? JsonText(RecordToJson(*info)) : RecordToText(*info));
+}
+
+struct TSearchFilters
+{
+    qint32 Limit;
+    qint32 Offset;
+    QString Reverse;
+    TDateTime From;
+    TDateTime To;
+    QString Customer;
+    QString CustomerName;
+    QString Supplier;
+    QString SupplierName;
+    TDateTime InvoiceFrom;
+    TDateTime InvoiceTo;
+    TDateTime InvoiceDate;
+    QString Number;
+    QString State;
+    QString IdFrom;
+    QString IdTo;
+};
+
+constexpr qint32 kDefaultLimit = 100;
+
+TSearchFilters ReadSearchFilters(const QCommandLineParser& parser)
+{
+    const auto text = [&](const char* name) { return parser.value(QLatin1String(name)); };
+    const auto date = [&](const char* name) { return DateOption(parser, QLatin1String(name)); };
+    return {
+        IntegerOption(parser, QStringLiteral("limit"), kDefaultLimit),
+        IntegerOption(parser, QStringLiteral("offset"), 0),
+        // The backend's own switch value for a reversed order; absent means its default order.
+        parser.isSet(QStringLiteral("reverse")) ? QStringLiteral("S") : QString(),
+        date("from"),
+        date("to"),
+        text("customer"),
+        text("customer-name"),
+        text("supplier"),
+        text("supplier-name"),
+        date("invoice-from"),
+        date("invoice-to"),
+        date("invoice-date"),
+        text("number"),
+        text("state"),
+        text("id-from"),
+        text("id-to"),
+    };
+}
+
+void RunSearchIssued(const TCommandContext& context)
+{
+    const TSearchFilters f = ReadSearchFilters(context.Parser);
+    const TFAEAttivaList fatture = ConfiguredClient()->FAEAttivaSearch(
+        f.Limit, f.Offset, f.Reverse, f.From, f.To, f.Customer, f.CustomerName, f.Supplier, f.SupplierName,
+        f.InvoiceFrom, f.InvoiceTo, f.InvoiceDate, f.Number, f.State, f.IdFrom, f.IdTo);
+    if (context.Json) {
+        Print(JsonText(RecordsToJson(fatture)));
+        return;
+    }
+    Print(RecordsToTable(fatture, {QStringLiteral("IdFattura"), QStringLiteral("FatturaData"),
+                                   QStringLiteral("FatturaNumero"), QStringLiteral("FatturaImporto"),
+                                   QStringLiteral("CessionarioAnagrafica"), QStringLiteral("InvioData"),
+                                   QStringLiteral("StatoGestionale"), QStringLiteral("StatoFatturaSdi")}));
+    Print(QStringLiteral("%1 invoice(s)\n").arg(fatture.size()));
+}
+
+void RunSearchReceived(const TCommandContext& context)
+{
+    const TSearchFilters f = ReadSearchFilters(context.Parser);
+    const std::unique_ptr<TFAEPassivaSearch> search = ConfiguredClient()->FAEPassivaSearch(
+        f.Limit, f.Offset, f.Reverse, f.From, f.To, f.Customer, f.CustomerName, f.Supplier, f.SupplierName,
+        f.InvoiceFrom, f.InvoiceTo, f.InvoiceDate, f.Number, f.State, f.IdFrom, f.IdTo);
+    if (context.Json) {
+        QJsonObject object = RecordToJson(*search);
+        object.insert(QStringLiteral("Fatture"), RecordsToJson(search->Fatture()));
+        Print(JsonText(object));
+        return;
+    }
+    Print(RecordsToTable(search->Fatture(),
+                         {QStringLiteral("IdFattura"), QStringLiteral("FatturaData"), QStringLiteral("FatturaNumero"),
+                          QStringLiteral("FatturaImporto"), QStringLiteral("CedenteAnagrafica"),
+                          QStringLiteral("RicezioneData"), QStringLiteral("StatoGestionale")}));
+    Print(QStringLiteral("%1 invoice(s) of %2\n").arg(search->Fatture().size()).arg(search->NumeroTotale()));
+}
+
+void RunStatus(const TCommandContext& context)
+{
+    const std::unique_ptr<TFAEStatoFattura> stato = ConfiguredClient()->FAEGetStatusbyId(context.Arguments[0]);
+    if (context.Json) {
+        QJsonObject object = RecordToJson(*stato);
+        object.insert(QStringLiteral("seq_NOTIFICA"), RecordsToJson(stato->seq_NOTIFICA()));
+        Print(JsonText(object));
+        return;
+    }
+    Print(RecordToText(*stato));
+    Print(QStringLiteral("\nNotifiche:\n"));
+    Print(stato->seq_NOTIFICA().empty()
+              ? QStringLiteral("(none)\n")
+              : RecordsToTable(stato->seq_NOTIFICA(), {QStringLiteral("TipoNotifica"), QStringLiteral("DataInvio"),
+                                                       QStringLiteral("DataRicezione")}));
+}
+
+void RunDownload(const TCommandContext& context)
+{
+    const QString& idFattura = context.Arguments[0];
+    const QString outFile = context.Parser.value(QStringLiteral("out"));
+    const bool replace = context.Parser.isSet(QStringLiteral("force"));
+    const std::unique_ptr<TFAEGetXmlById> document =
+        ConfiguredClient()->FAEGetXmlbyId(idFattura, context.Parser.value(QStringLiteral("kind")));
+
+    const QByteArray content = DecodeDocumentBase64(document->FileBase64());
+    if (content.isEmpty())
+        throw EVornError(QStringLiteral("The backend sent an empty document for invoice %1").arg(idFattura));
+    // The backend's name is only a suggestion: it must not place the file outside this folder.
+    const QString fileName =
+        outFile.isEmpty() ? SafeDocumentFileName(document->NomeFileBase64(), idFattura) : outFile;
+    WriteDocumentFile(fileName, content, replace);
+
+    if (context.Json) {
+        QJsonObject object = RecordToJson(*document);
+        object.remove(QStringLiteral("FileBase64"));
+        object.insert(QStringLiteral("File"), QFileInfo(fileName).absoluteFilePath());
+        object.insert(QStringLiteral("Bytes"), static_cast<qint64>(content.size()));
+        Print(JsonText(object));
+        return;
+    }
+    Print(QStringLiteral("Saved %1 (%2 bytes)\n").arg(fileName).arg(content.size()));
+}
+
+void RunSetState(const TCommandContext& context)
+{
+    const QString& idFattura = context.Arguments[0];
+    const QString& codiceStato = context.Arguments[1];
+    ConfiguredClient()->FAEAggiornaStato(idFattura, codiceStato);
+    if (context.Json)
+        Print(JsonText(QJsonObject{{QStringLiteral("IdFattura"), idFattura},
+                                   {QStringLiteral("CodiceStato"), codiceStato}}));
+    else
+        Print(QStringLiteral("Invoice %1: management state set to %2\n").arg(idFattura, codiceStato));
+}
+
+void RunSubject(const TCommandContext& context)
+{
+    const QString& codiceFiscale = context.Arguments[0];
+    const QString codiceSoggetto = ConfiguredClient()->GetCodiceSoggetto(codiceFiscale);
+    if (context.Json)
+        Print(JsonText(QJsonObject{{QStringLiteral("CodiceFiscale"), codiceFiscale},
+                                   {QStringLiteral("CodiceSoggetto"), codiceSoggetto}}));
+    else
+        Print(codiceSoggetto + u'\n');
+}
+
+std::vector<TOptionSpec> SearchOptions(const QString& dateMeaning)
+{
+    return {
+        {QStringLiteral("limit"), QStringLiteral("N"),
+         QStringLiteral("at most N invoices (default %1)").arg(kDefaultLimit)},
+        {QStringLiteral("offset"), QStringLiteral("N"), QStringLiteral("skip the first N invoices (default 0)")},
+        {QStringLiteral("reverse"), QString(), QStringLiteral("reverse the backend's order")},
+        {QStringLiteral("from"), QStringLiteral("DATE"), dateMeaning + QStringLiteral(" from DATE (yyyy-mm-dd)")},
+        {QStringLiteral("to"), QStringLiteral("DATE"), dateMeaning + QStringLiteral(" up to DATE")},
+        {QStringLiteral("invoice-from"), QStringLiteral("DATE"), QStringLiteral("invoice date from DATE")},
+        {QStringLiteral("invoice-to"), QStringLiteral("DATE"), QStringLiteral("invoice date up to DATE")},
+        {QStringLiteral("invoice-date"), QStringLiteral("DATE"), QStringLiteral("invoice date exactly DATE")},
+        {QStringLiteral("customer"), QStringLiteral("CF"), QStringLiteral("customer's tax code or VAT number")},
+        {QStringLiteral("customer-name"), QStringLiteral("TEXT"), QStringLiteral("customer's name")},
+        {QStringLiteral("supplier"), QStringLiteral("CF"), QStringLiteral("supplier's tax code or VAT number")},
+        {QStringLiteral("supplier-name"), QStringLiteral("TEXT"), QStringLiteral("supplier's name")},
+        {QStringLiteral("number"), QStringLiteral("TEXT"), QStringLiteral("invoice number")},
+        {QStringLiteral("state"), QStringLiteral("CODE"), QStringLiteral("management-state code")},
+        {QStringLiteral("id-from"), QStringLiteral("ID"), QStringLiteral("invoice identifier from ID")},
+        {QStringLiteral("id-to"), QStringLiteral("ID"), QStringLiteral("invoice identifier up to ID")},
+    };
+}
+
+const std::vector<TCommand>& Commands()
+{
+    static const std::vector<TCommand> kCommands = {
+        {QStringLiteral("check-database"), {},
+         QStringLiteral("Shows what the backend knows of the configured database (VR_CheckDatabase)."), {},
+         RunCheckDatabase},
+        {QStringLiteral("search-issued"), {},
+         QStringLiteral("Lists issued invoices that match the filters (FAEAttivaSearch)."),
+         SearchOptions(QStringLiteral("sending date")), RunSearchIssued},
+        {QStringLiteral("search-received"), {},
+         QStringLiteral("Lists received invoices that match the filters, with the backend's total count "
+                        "(FAEPassivaSearch)."),
+         SearchOptions(QStringLiteral("receipt date")), RunSearchReceived},
+        {QStringLiteral("status"), {QStringLiteral("ID")},
+         QStringLiteral("Shows the status of invoice ID and its notifications (FAEGetStatusbyId)."), {}, RunStatus},
+        {QStringLiteral("download"), {QStringLiteral("ID")},
+         QStringLiteral("Saves the document of invoice ID into the working folder, under the name the backend "
+                        "gives it (made a bare file name), or as FILE (FAEGetXmlbyId). An existing file is "
+                        "kept unless --force is given."),
+         {{QStringLiteral("kind"), QStringLiteral("K"), QStringLiteral("the kind of document the backend should send")},
+          {QStringLiteral("out"), QStringLiteral("FILE"), QStringLiteral("write the document to FILE")},
+          {QStringLiteral("force"), QString(), QStringLiteral("replace an existing file")}},
+         RunDownload},
+        {QStringLiteral("set-state"), {QStringLiteral("ID"), QStringLiteral("CODE")},
+         QStringLiteral("Sets the management state of invoice ID to CODE (FAEAggiornaStato)."), {}, RunSetState},
+        {QStringLiteral("subject"), {QStringLiteral("CF")},
+         QStringLiteral("Prints the backend's subject code for the tax code CF (GetCodiceSoggetto)."), {},
+         RunSubject},
+    };
+    return kCommands;
+}
+
+// --- help ------------------------------------------------------------------------------------
+
+QString Synopsis(const TCommand& command)
+{
+    QString text = kProgram + QStringLiteral(" [--json] ") + command.Name;
+    if (!command.Options.empty())
+        text += QStringLiteral(" [OPTIONS]");
+    for (const QString& argument : command.ArgumentNames)
+        text += u' ' + argument;
+    return text;
+}
+
+// Word-wrapped to fit a terminal, every line indented.
+QString Wrapped(const QString& text, qsizetype indent)
+{
+    constexpr qsizetype kWidth = 96;
+    QString result;
+    QString line;
+    for (const QString& word : text.split(u' ', Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && indent + line.size() + 1 + word.size() > kWidth) {
+            result += QString(indent, u' ') + line + u'\n';
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return result + QString(indent, u' ') + line + u'\n';
+}
+
+QString OptionLines(const std::vector<TOptionSpec>& options)
+{
+    QString text;
+    for (const TOptionSpec& option : options) {
+        const QString name = QStringLiteral("--") + option.Name +
+                             (option.ValueName.isEmpty() ? QString() : u' ' + option.ValueName);
+        text += QStringLiteral("    ") + name.leftJustified(22) + u' ' + option.Description + u'\n';
+    }
+    return text;
+}
+
+const QString kCommonHelp = QStringLiteral(
+    "Every command reads the backend's credentials and firm type from VORN_Automatic.ini in the\n"
+    "working folder (section DLV: Database, Username, Password, FirmType), as the window program does.\n"
+    "\n"
+    "    --json                 print the result as JSON\n"
+    "    -h, --help             show this help (after a command: that command's help)\n"
+    "\n"
+    "Exit status: 0 done; 1 the backend or the client failed (the message is on standard error);\n"
+    "2 the command line is wrong (nothing was sent).\n");
+
+QString CommandHelp(const TCommand& command)
+{
+    QString text = QStringLiteral("Usage: ") + Synopsis(command) + QStringLiteral("\n\n") + Wrapped(command.Description, 0);
+    if (!command.Options.empty())
+        text += QStringLiteral("\nOptions:\n") + OptionLines(command.Options);
+    return text + u'\n' + kCommonHelp;
+}
+
+QString GeneralHelp()
+{
+    QString text = QStringLiteral("Usage: %1 [--json] COMMAND [OPTIONS] [ARGUMENTS]\n\n"
+                                  "Runs one operation of the invoicing backend.\n\nCommands:\n")
+                       .arg(kProgram);
+    for (const TCommand& command : Commands()) {
+        text += u'\n' + QStringLiteral("  ") + Synopsis(command) + u'\n';
+        text += Wrapped(command.Description, 4);
+        text += OptionLines(command.Options);
+    }
+    return text + u'\n' + kCommonHelp;
+}
+
+const QString kHelpHint = QStringLiteral("(see %1 --help)").arg(kProgram);
+
+// --- running one command line ----------------------------------------------------------------
+
+int Run(const QStringList& arguments)
+{
+    // The command is the first word that is not an option: the options in front of it (--json,
+    // --help) take no value.
+    const auto found = std::find_if(arguments.begin() + std::min<qsizetype>(1, arguments.size()),
+                                    arguments.end(), [](const QString& a) { return !a.startsWith(u'-'); });
+    if (found == arguments.end()) {
+        if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
+            Print(GeneralHelp());
+            return kExitOk;
+        }
+        throw EUsageError(QStringLiteral("no command given %1").arg(kHelpHint));
+    }
+    const auto command = std::find_if(Commands().begin(), Commands().end(),
+                                      [&](const TCommand& c) { return c.Name == *found; });
+    if (command == Commands().end())
+        throw EUsageError(QStringLiteral("unknown command '%1' %2").arg(*found, kHelpHint));
+
+    QCommandLineParser parser;
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOption(json);
+    parser.addOption(help);
+    for (const TOptionSpec& option : command->Options)
+        parser.addOption(option.ValueName.isEmpty()
+                             ? QCommandLineOption(option.Name, option.Description)
+                             : QCommandLineOption(option.Name, option.Description, option.ValueName));
+    if (!parser.parse(arguments))
+        throw EUsageError(parser.errorText() + u' ' + kHelpHint);
+    if (parser.isSet(help)) {
+        Print(CommandHelp(*command));
+        return kExitOk;
+    }
+
+    QStringList positional = parser.positionalArguments();
+    positional.removeFirst(); // the command's name
+    if (positional.size() != command->ArgumentNames.size())
+        throw EUsageError(QStringLiteral("usage: %1").arg(Synopsis(*command)));
+
+    command->Run({parser, positional, parser.isSet(json)});
+    return kExitOk;
+}
+
+} // namespace
+
+int RunCli(const QStringList& arguments)
+{
+    try {
+        return Run(arguments);
+    } catch (const EUsageError& e) {
+        PrintError(e.Message());
+        return kExitUsage;
+    } catch (const EVornError& e) {
+        // A refusal without a text (the download's empty "Error") still has to say something.
+        PrintError(e.Message().isEmpty() ? QStringLiteral("the backend refused the request without a message")
+                                         : e.Message());
+        return kExitFailure;
+    } catch (const std::exception& e) {
+        PrintError(QString::fromLocal8Bit(e.what()));
+        return kExitFailure;
+    }
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+// What vorn-cli does with a downloaded invoice document: decode its Base64 content, pick a safe
+// file name, and write the file so that it is either complete or not there at all.
+
+#include <QByteArray>
+#include <QString>
+
+// Strict decoding: line breaks and blanks between the characters are allowed, anything else
+// outside the Base64 alphabet, or a broken padding, throws EVornError.
+QByteArray DecodeDocumentBase64(const QString& base64);
+
+// A bare file name for the working folder made from the name the backend suggests: only its last
+// path component, without control characters, characters no file system takes (< > : " | ? *),
+// leading dots and trailing dots and blanks. When nothing usable is left, "fattura_" and the
+// invoice identifier (made safe the same way).
+QString SafeDocumentFileName(const QString& suggested, const QString& idFattura);
+
+// Writes through a temporary file in the target's folder and renames it into place, so a failure
+// or a crash never leaves a partial document. An existing file is kept (EVornError) unless
+// `replace` is set.
+void WriteDocumentFile(const QString& fileName, const QByteArray& content, bool replace);

@@ -1,0 +1,67 @@
+#include "CliFormat.h"
+
+#include <QJsonDocument>
+#include <algorithm>
+
+namespace {
+
+constexpr qsizetype kMaxCellWidth = 40;
+
+QString Cell(const QString& text)
+{
+    // One physical line per row, whatever the backend put in a text.
+    QString flat = text;
+    flat.replace(u'\r', u' ').replace(u'\n', u' ').replace(u'\t', u' ');
+    return flat.size() > kMaxCellWidth ? flat.left(kMaxCellWidth - 3) + QStringLiteral("...") : flat;
+}
+
+} // namespace
+
+QString FormatNameValueLines(const QStringList& names, const QStringList& values)
+{
+    qsizetype width = 0;
+    for (const QString& name : names)
+        width = std::max(width, name.size());
+    QString text;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        text += (names[i] + u':').leftJustified(width + 2) + values.value(i) + u'\n';
+    return text;
+}
+
+QString FormatTable(const QStringList& headers, const std::vector<QStringList>& rows)
+{
+    std::vector<QStringList> cells;
+    cells.reserve(rows.size());
+    std::vector<qsizetype> widths(headers.size());
+    for (qsizetype c = 0; c < headers.size(); ++c)
+        widths[c] = headers[c].size();
+    for (const QStringList& row : rows) {
+        QStringList line;
+        for (qsizetype c = 0; c < headers.size(); ++c) {
+            line << Cell(row.value(c));
+            widths[c] = std::max(widths[c], line.back().size());
+        }
+        cells.push_back(line);
+    }
+
+    const auto formatLine = [&](const QStringList& line) {
+        QString text;
+        for (qsizetype c = 0; c < line.size(); ++c)
+            text += c + 1 < line.size() ? line[c].leftJustified(widths[c] + 2) : line[c];
+        return text + u'\n';
+    };
+    QString text = formatLine(headers);
+    for (const QStringList& line : cells)
+        text += formatLine(line);
+    return text;
+}
+
+QString JsonText(const QJsonObject& object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented));
+}
+
+QString JsonText(const QJsonArray& array)
+{
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+}

@@ -1,0 +1,105 @@
+// The download's file handling: Base64 decoding, the safe name, and a write that never leaves
+// half a document.
+
+#include "CliDocument.h"
+#include "Errors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CliDocumentTest, DecodesBase64WithLineBreaksAndWithoutPadding)
+{
+    const struct
+    {
+        const char* Text;
+        QByteArray Bytes;
+    } cases[] = {
+        {"PD94bWw/Pg==", "<?xml?>"},
+        {"PD94\r\nbWw/\nPg==", "<?xml?>"},
+        {"PD94bWw/Pg", "<?xml?>"},
+        {"  QUJD  ", "ABC"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Text);
+        EXPECT_EQ(DecodeDocumentBase64(QString::fromLatin1(c.Text)), c.Bytes);
+    }
+}
+
+TEST(CliDocumentTest, RefusesTextThatIsNotBase64)
+{
+    for (const char* text : {"PD94*bWw=", "PD9=4bWw", "QUJ=D", "A", "QUJDè"}) {
+        SCOPED_TRACE(text);
+        EXPECT_THROW(DecodeDocumentBase64(QString::fromUtf8(text)), EVornError);
+    }
+}
+
+TEST(CliDocumentTest, SafeNamesAreBareNames)
+{
+    const struct
+    {
+        const char* Suggested;
+        const char* Id;
+        const char* Name;
+    } cases[] = {
+        {"IT01234567890_00001.xml", "1", "IT01234567890_00001.xml"},
+        {"../../etc/cron.d/x", "1", "x"},
+        {"C:\\fatture\\IT01_2.xml.p7m", "1", "IT01_2.xml.p7m"},
+        {"cartella/", "9", "fattura_9"},
+        {".", "9", "fattura_9"},
+        {"..", "9", "fattura_9"},
+        {".bashrc", "9", "bashrc"},
+        {"nome. . ", "9", "nome"},
+        {"a<b>c:d\"e|f?g*h.xml", "9", "abcdefgh.xml"},
+        {"riga\nnuova\t.xml", "9", "riganuova.xml"},
+        {"", "../12/34", "fattura_..1234"},
+        {"", "", "fattura_"},
+        {"Caffè €.xml", "1", "Caffè €.xml"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Suggested);
+        const QString name = SafeDocumentFileName(QString::fromUtf8(c.Suggested), QString::fromUtf8(c.Id));
+        EXPECT_EQ(name, QString::fromUtf8(c.Name));
+        EXPECT_FALSE(name.contains(u'/'));
+        EXPECT_FALSE(name.contains(u'\\'));
+    }
+}
+
+TEST(CliDocumentTest, WriteKeepsAnExistingFileUnlessAskedToReplaceIt)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("fattura.xml"));
+    WriteDocumentFile(file, "prima", false);
+    EXPECT_THROW(WriteDocumentFile(file, "seconda", false), EVornError);
+    QFile check(file);
+    ASSERT_TRUE(check.open(QIODevice::ReadOnly));
+    EXPECT_EQ(check.readAll(), "prima");
+    check.close();
+
+    WriteDocumentFile(file, "seconda", true);
+    ASSERT_TRUE(check.open(QIODevice::ReadOnly));
+    EXPECT_EQ(check.readAll(), "seconda");
+    // No temporary file is left beside it.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("fattura.xml")});
+}
+
+TEST(CliDocumentTest, WriteIntoAMissingFolderFailsAndLeavesNothing)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("manca/fattura.xml"));
+    try {
+        WriteDocumentFile(file, "x", false);
+        ADD_FAILURE() << "no failure";
+    } catch (const EVornError& e) {
+        EXPECT_TRUE(e.Message().startsWith(QStringLiteral("Cannot write ") + file + QStringLiteral(": ")))
+            << e.Message().toStdString();
+    }
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,387 @@
+// vorn-cli end to end: the program as built, run in a temporary working folder that holds a
+// VORN_Automatic.ini, against the substitute backend on the port the build's endpoint names.
+
+#include "ConfigFile.h"
+#include "EndToEnd.h"
+#include "SubstituteBackend.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+constexpr char kUsername[] = "mario.rossi@DEMO01";
+constexpr char kPassword[] = "s3gr3ta";
+constexpr char kReceivedXml[] = "IT09876543210_00A1B.xml"; // the substitute's received invoice 900001
+
+struct CliRun
+{
+    int ExitCode = -1;
+    QString Out;
+    QString Err;
+};
+
+std::string Describe(const CliRun& run)
+{
+    return "exit " + std::to_string(run.ExitCode) + "\nstdout:\n" + run.Out.toStdString() + "\nstderr:\n" +
+           run.Err.toStdString();
+}
+
+// The program's runs, in a working folder of their own.
+class CliProgram
+{
+public:
+    CliRun Run(const QStringList& arguments) const
+    {
+        QProcess process;
+        process.setWorkingDirectory(Dir.path());
+        process.start(QStringLiteral(VORN_CLI_PATH), arguments);
+        CliRun run;
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+            ADD_FAILURE() << "vorn-cli did not finish";
+            return run;
+        }
+        run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.Out = QString::fromUtf8(process.readAllStandardOutput());
+        run.Err = QString::fromUtf8(process.readAllStandardError());
+        return run;
+    }
+
+    // The window's way of storing the settings: trimmed texts, the password encoded.
+    void WriteConfig(const QString& database, const QString& username, const QString& password) const
+    {
+        TConfigFile config(Dir.filePath(QStringLiteral("VORN_Automatic.ini")));
+        config.WriteString(QStringLiteral("DLV"), QStringLiteral("Database"), database);
+        config.WriteString(QStringLiteral("DLV"), QStringLiteral("Username"), username);
+        config.WriteString(QStringLiteral("DLV"), QStringLiteral("Password"), EncodePassword(password));
+        config.Close();
+    }
+
+    QByteArray FileContent(const QString& name) const
+    {
+        QFile file(Dir.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    QTemporaryDir Dir;
+};
+
+// What needs no backend at all: help and the command-line checks.
+class CliUsageTest : public testing::Test
+{
+protected:
+    CliProgram Cli;
+};
+
+TEST_F(CliUsageTest, HelpExplainsEveryCommand)
+{
+    const CliRun run = Cli.Run({QStringLiteral("--help")});
+    ASSERT_EQ(run.ExitCode, 0) << Describe(run);
+    for (const char* text : {"check-database", "search-issued", "search-received", "status ID", "download",
+                             "set-state ID CODE", "subject CF", "--invoice-from DATE", "--customer-name",
+                             "--id-to", "--kind K", "--out FILE", "--json", "VORN_Automatic.ini", "Exit status"})
+        EXPECT_TRUE(run.Out.contains(QLatin1String(text))) << text;
+
+    const CliRun command = Cli.Run({QStringLiteral("download"), QStringLiteral("--help")});
+    ASSERT_EQ(command.ExitCode, 0) << Describe(command);
+    EXPECT_TRUE(command.Out.startsWith(QStringLiteral("Usage: vorn-cli [--json] download [OPTIONS] ID\n")))
+        << Describe(command);
+    EXPECT_FALSE(command.Out.contains(QStringLiteral("--invoice-from")));
+}
+
+// Usage errors exit 2 with a message that says what is wrong, before any configuration is read:
+// the working folder here has none.
+TEST_F(CliUsageTest, WrongCommandLinesExitTwo)
+{
+    const struct
+    {
+        QStringList Arguments;
+        const char* Message;
+    } cases[] = {
+        {{}, "vorn-cli: no command given (see vorn-cli --help)\n"},
+        {{"frobnicate"}, "vorn-cli: unknown command 'frobnicate' (see vorn-cli --help)\n"},
+        {{"status"}, "vorn-cli: usage: vorn-cli [--json] status ID\n"},
+        {{"set-state", "1"}, "vorn-cli: usage: vorn-cli [--json] set-state ID CODE\n"},
+        {{"subject", "A", "B"}, "vorn-cli: usage: vorn-cli [--json] subject CF\n"},
+        {{"status", "--kind", "x", "1"}, "vorn-cli: Unknown option 'kind'. (see vorn-cli --help)\n"},
+        {{"search-issued", "--from", "2024-02-30"},
+         "vorn-cli: --from: '2024-02-30' is not a valid date; write it as yyyy-mm-dd\n"},
+        {{"search-received", "--invoice-date=5/3/2024"},
+         "vorn-cli: --invoice-date: '5/3/2024' is not a valid date; write it as yyyy-mm-dd\n"},
+        {{"search-received", "--to", "2024-3-05"},
+         "vorn-cli: --to: '2024-3-05' is not a valid date; write it as yyyy-mm-dd\n"},
+        {{"search-issued", "--invoice-to", "1899-12-30"}, "vorn-cli: --invoice-to: '1899-12-30' is before 1900-01-01\n"},
+        {{"search-issued", "--limit", "ten"}, "vorn-cli: --limit: 'ten' is not a whole number\n"},
+        {{"search-issued", "--offset", "99999999999"}, "vorn-cli: --offset: '99999999999' is not a whole number\n"},
+        {{"search-issued", "--limit"}, "vorn-cli: Missing value after '--limit'. (see vorn-cli --help)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Arguments.join(u' ').toStdString());
+        const CliRun run = Cli.Run(c.Arguments);
+        EXPECT_EQ(run.ExitCode, 2) << Describe(run);
+        EXPECT_EQ(run.Err, QString::fromUtf8(c.Message));
+        EXPECT_TRUE(run.Out.isEmpty());
+    }
+}
+
+TEST_F(CliUsageTest, MissingConfigurationIsAClientFailure)
+{
+    const CliRun missing = Cli.Run({QStringLiteral("check-database")});
+    EXPECT_EQ(missing.ExitCode, 1) << Describe(missing);
+    EXPECT_TRUE(missing.Err.contains(QStringLiteral("VORN_Automatic.ini not found"))) << Describe(missing);
+
+    // The same checks, in the same order, as the window's settings check.
+    Cli.WriteConfig(QStringLiteral("  "), QStringLiteral("mario"), QStringLiteral("x"));
+    EXPECT_EQ(Cli.Run({QStringLiteral("check-database")}).Err, "vorn-cli: Databse non specificato\n");
+    Cli.WriteConfig(QStringLiteral("DEMO01"), QString(), QStringLiteral("x"));
+    EXPECT_EQ(Cli.Run({QStringLiteral("check-database")}).Err, "vorn-cli: Username non specificato\n");
+    Cli.WriteConfig(QStringLiteral("DEMO01"), QStringLiteral("mario"), QStringLiteral(" "));
+    const CliRun noPassword = Cli.Run({QStringLiteral("check-database")});
+    EXPECT_EQ(noPassword.ExitCode, 1);
+    EXPECT_EQ(noPassword.Err, "vorn-cli: Password non specificata\n");
+}
+
+// The commands against the substitute backend. The program's endpoint is a build constant, so
+// these run only in a build whose backend is the substitute on loopback (scripts/test's).
+class CliBackendTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const QString domain = EndToEndServiceDomain();
+        const TestPki pki = EndToEndPki();
+        if (!domain.startsWith(QStringLiteral("localhost:")) || QStringLiteral(VORN_TEST_CA_BUNDLE) != pki.CaFile)
+            GTEST_SKIP() << "vorn-cli was built for " << domain.toStdString() << " trusting '" VORN_TEST_CA_BUNDLE
+                         << "', not the substitute backend with the test CA";
+        substitute::Options options;
+        options.CertFile = pki.ServerCert.toStdString();
+        options.KeyFile = pki.ServerKey.toStdString();
+        options.Username = kUsername;
+        options.Password = kPassword;
+        options.Port = EndToEndPort();
+        Backend = std::make_unique<substitute::Backend>(options);
+        // Blanks around the texts, as a hand-edited file may have them: the user sent is still exact.
+        Cli.WriteConfig(QStringLiteral(" DEMO01 "), QStringLiteral("mario.rossi\t"), QStringLiteral(" s3gr3ta "));
+    }
+
+    substitute::ReceivedRequest LastRequest() const
+    {
+        const auto requests = Backend->Requests();
+        return requests.empty() ? substitute::ReceivedRequest{} : requests.back();
+    }
+
+    QJsonDocument JsonOf(const CliRun& run) const
+    {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(run.Out.toUtf8(), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << Describe(run);
+        return document;
+    }
+
+    CliProgram Cli;
+    std::unique_ptr<substitute::Backend> Backend;
+};
+
+TEST_F(CliBackendTest, CheckDatabaseUsesTheConfiguredCredentials)
+{
+    const CliRun run = Cli.Run({QStringLiteral("check-database")});
+    ASSERT_EQ(run.ExitCode, 0) << Describe(run);
+    EXPECT_TRUE(run.Out.contains(QStringLiteral("Database:")));
+    EXPECT_TRUE(run.Out.contains(QStringLiteral("DEMO01")));
+    EXPECT_TRUE(run.Out.contains(QStringLiteral("Tipologia:")));
+    const substitute::ReceivedRequest request = LastRequest();
+    EXPECT_EQ(request.Header("Authorization"),
+              "Basic " + QByteArray("mario.rossi@DEMO01:s3gr3ta").toBase64().toStdString());
+    EXPECT_EQ(request.Body, "QELT_REQ=VR_CheckDatabase&QELT_RESPONSE_FORMAT=JSON");
+    EXPECT_EQ(request.Header("Host").substr(0, 18), "aziende.localhost:");
+
+    const QJsonObject json = JsonOf(Cli.Run({QStringLiteral("--json"), QStringLiteral("check-database")})).object();
+    EXPECT_EQ(json.value(QStringLiteral("Database")).toString(), "DEMO01");
+    EXPECT_EQ(json.value(QStringLiteral("Tipologia")).toString(), "aziende");
+    EXPECT_EQ(json.size(), 6);
+}
+
+TEST_F(CliBackendTest, SearchIssuedSendsTheFiltersAndPrintsATable)
+{
+    substitute::ScriptedAnswer answer;
+    answer.Headers = {{"Content-Type", "application/json"}};
+    answer.Body = R"({"error":"","result":{"NumeroTotale":"2","seq_FATTURE":[)"
+                  R"({"IdFattura":"11","FatturaNumero":"2024/1","CessionarioAnagrafica":"Bar Sport"},)"
+                  R"({"IdFattura":"12","FatturaNumero":"2024/2","FatturaImporto":"10.00"}]}})";
+    Backend->PushAnswer(answer);
+    const CliRun run = Cli.Run({QStringLiteral("search-issued"), QStringLiteral("--limit"), QStringLiteral("-1"),
+                                QStringLiteral("--offset=5"), QStringLiteral("--reverse"), QStringLiteral("--from"),
+                                QStringLiteral("2024-01-31"), QStringLiteral("--invoice-date"),
+                                QStringLiteral("2024-02-29"), QStringLiteral("--customer-name"),
+                                QStringLiteral("Bar Sport"), QStringLiteral("--id-to"), QStringLiteral("99")});
+    ASSERT_EQ(run.ExitCode, 0) << Describe(run);
+    const substitute::ReceivedRequest request = LastRequest();
+    EXPECT_EQ(request.Body, "QELT_REQ=FAEAttivaSearch&QELT_RESPONSE_FORMAT=JSON&RisultatiLimite=-1"
+                            "&RisultatiOffset=5&RisultatiOrdinamentoInverso=S&InvioDataDa=2024-01-31&InvioDataA="
+                            "&CessionarioCfPiva=&CessionarioDenominazione=Bar+Sport&CedenteCfPiva="
+                            "&CedenteDenominazione=&FatturaDataDa=&FatturaDataA=&FatturaData=2024-02-29"
+                            "&FatturaNumero=&CodiceStatoGestionale=&FatturaDaId=&FatturaAId=99");
+    const QStringList lines = run.Out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << Describe(run);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("IdFattura  FatturaData  FatturaNumero")));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("11         ")));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("Bar Sport")));
+    EXPECT_EQ(lines[3], "2 invoice(s)");
+}
+
+TEST_F(CliBackendTest, SearchReceivedAsJsonCarriesEveryField)
+{
+    const CliRun run = Cli.Run({QStringLiteral("search-received"), QStringLiteral("--json"),
+                                QStringLiteral("--from"), QStringLiteral("2024-03-01")});
+    ASSERT_EQ(run.ExitCode, 0) << Describe(run);
+    EXPECT_EQ(LastRequest().Field("RicezioneDataDa"), "2024-03-01");
+    EXPECT_EQ(LastRequest().Field("RisultatiLimite"), "100");
+    const QJsonObject json = JsonOf(run).object();
+    const QJsonArray fatture = json.value(QStringLiteral("Fatture")).toArray();
+    EXPECT_EQ(json.value(QStringLiteral("NumeroTotale")).toString(), QString::number(fatture.size()));
+    ASSERT_FALSE(fatture.isEmpty());
+    for (const QJsonValue& fattura : fatture) {
+        EXPECT_EQ(fattura.toObject().size(), 19);
+        EXPECT_GE(fattura.toObject().value(QStringLiteral("RicezioneData")).toString(), QStringLiteral("2024-03-01"));
+    }
+}
+
+TEST_F(CliBackendTest, StatusShowsTheFieldsAndNotifications)
+{
+    const CliRun run = Cli.Run({QStringLiteral("status"), QStringLiteral("900001")});
+    ASSERT_EQ(run.ExitCode, 0) << Describe(run);
+    EXPECT_EQ(LastRequest().Field("idcoda"), "900001");
+    EXPECT_TRUE(run.Out.contains(QStringLiteral("IdFattura:")));
+    EXPECT_TRUE(run.Out.contains(QStringLiteral("900001")));
+    EXPECT_TRUE(run.Out.contains(QStringLiteral("Notifiche:\nTipoNotifica")));
+
+    const QJsonObject json = JsonOf(Cli.Run({QStringLiteral("status"), QStringLiteral("--json"),
+                                             QStringLiteral("900001")}))
+                                 .object();
+    EXPECT_EQ(json.value(QStringLiteral("IdFattura")).toString(), "900001");
+    EXPECT_FALSE(json.value(QStringLiteral("seq_NOTIFICA")).toArray().isEmpty());
+}
+
+TEST_F(CliBackendTest, DownloadWritesTheDecodedDocument)
+{
+    const CliRun run = Cli.Run({QStringLiteral("download"), QStringLiteral("900001")});
+    ASSERT_EQ(run.ExitCode, 0) << Describe(run);
+    const QByteArray content = Cli.FileContent(QLatin1String(kReceivedXml));
+    EXPECT_TRUE(content.startsWith("<?xml")) << content.left(40).toStdString();
+    EXPECT_TRUE(run.Out.startsWith(QStringLiteral("Saved ") + QLatin1String(kReceivedXml)));
+
+    // An existing file is kept unless --force is given; --out and --kind reach their places.
+    const CliRun again = Cli.Run({QStringLiteral("download"), QStringLiteral("900001")});
+    EXPECT_EQ(again.ExitCode, 1) << Describe(again);
+    EXPECT_TRUE(again.Err.contains(QStringLiteral("already exists")));
+    const CliRun chosen = Cli.Run({QStringLiteral("download"), QStringLiteral("900001"), QStringLiteral("--kind"),
+                                   QStringLiteral("FATTURA"), QStringLiteral("--out"), QStringLiteral("copia.xml")});
+    ASSERT_EQ(chosen.ExitCode, 0) << Describe(chosen);
+    EXPECT_EQ(LastRequest().Field("TipoXML"), "FATTURA");
+    EXPECT_EQ(Cli.FileContent(QStringLiteral("copia.xml")), content);
+}
+
+// The backend's name is a suggestion: a path in it must not place the file outside the folder.
+TEST_F(CliBackendTest, DownloadKeepsTheFileInTheWorkingFolder)
+{
+    const struct
+    {
+        const char* Suggested;
+        const char* Written;
+    } cases[] = {
+        {"../../fuori.xml", "fuori.xml"},
+        {"C:\\\\Dati\\\\..\\\\IT01_1.xml", "IT01_1.xml"},
+        {"/etc/passwd", "passwd"},
+        {"..", "fattura_77"},
+        {"", "fattura_77"},
+        {"a\\u0000b?.xml", "ab.xml"},
+    };
+    const QDir dir(Cli.Dir.path());
+    const QString ini = QStringLiteral("VORN_Automatic.ini");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Suggested);
+        for (const QString& name : dir.entryList(QDir::Files))
+            if (name != ini)
+                QFile::remove(dir.filePath(name));
+        substitute::ScriptedAnswer answer;
+        answer.Headers = {{"Content-Type", "application/json"}};
+        answer.Body = std::string(R"({"error":"","result":{"NomeFileBase64":")") + c.Suggested +
+                      R"(","FileBase64":"PD94bWw/Pg==","TipoXML":"FATTURA"}})";
+        Backend->PushAnswer(answer);
+        const CliRun run = Cli.Run({QStringLiteral("download"), QStringLiteral("77")});
+        ASSERT_EQ(run.ExitCode, 0) << Describe(run);
+        QStringList expected{ini, QLatin1String(c.Written)};
+        expected.sort();
+        EXPECT_EQ(dir.entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+        EXPECT_EQ(Cli.FileContent(QLatin1String(c.Written)), "<?xml?>");
+    }
+    EXPECT_FALSE(QFile::exists(dir.absoluteFilePath(QStringLiteral("../fuori.xml"))));
+    EXPECT_FALSE(QFile::exists(dir.absoluteFilePath(QStringLiteral("../../fuori.xml"))));
+}
+
+TEST_F(CliBackendTest, DownloadRefusesContentThatIsNotBase64)
+{
+    substitute::ScriptedAnswer answer;
+    answer.Headers = {{"Content-Type", "application/json"}};
+    answer.Body = R"({"error":"","result":{"NomeFileBase64":"x.xml","FileBase64":"PD94*bWw"}})";
+    Backend->PushAnswer(answer);
+    const CliRun run = Cli.Run({QStringLiteral("download"), QStringLiteral("5")});
+    EXPECT_EQ(run.ExitCode, 1) << Describe(run);
+    EXPECT_EQ(run.Err, "vorn-cli: The document's content is not valid Base64\n");
+    EXPECT_FALSE(QFile::exists(Cli.Dir.filePath(QStringLiteral("x.xml"))));
+}
+
+TEST_F(CliBackendTest, SetStateSendsTheCodeAndReportsARefusal)
+{
+    const CliRun run = Cli.Run({QStringLiteral("set-state"), QStringLiteral("900002"), QStringLiteral("03")});
+    ASSERT_EQ(run.ExitCode, 0) << Describe(run);
+    EXPECT_EQ(LastRequest().Body,
+              "QELT_REQ=FAEAggiornaStato&QELT_RESPONSE_FORMAT=JSON&idcoda=900002&CodiceStato=03");
+    EXPECT_EQ(run.Out, "Invoice 900002: management state set to 03\n");
+
+    const CliRun refused = Cli.Run({QStringLiteral("set-state"), QStringLiteral("900002"), QStringLiteral("99")});
+    EXPECT_EQ(refused.ExitCode, 1) << Describe(refused);
+    EXPECT_EQ(refused.Err, "vorn-cli: Codice stato non valido: 99\n");
+    EXPECT_TRUE(refused.Out.isEmpty());
+}
+
+TEST_F(CliBackendTest, SubjectPrintsTheCode)
+{
+    const CliRun run = Cli.Run({QStringLiteral("subject"), QStringLiteral("RSSMRA80A01H501U")});
+    ASSERT_EQ(run.ExitCode, 0) << Describe(run);
+    EXPECT_EQ(run.Out, "SOG000101\n");
+    EXPECT_EQ(LastRequest().Field("IN_CodiceFiscaleSoggetto"), "RSSMRA80A01H501U");
+
+    const CliRun unknown = Cli.Run({QStringLiteral("--json"), QStringLiteral("subject"), QStringLiteral("XYZ")});
+    EXPECT_EQ(unknown.ExitCode, 1) << Describe(unknown);
+    EXPECT_EQ(unknown.Err, "vorn-cli: Nessun soggetto con codice fiscale XYZ\n");
+}
+
+// The backend's refusal, whatever the command, reaches standard error as it came, with exit 1.
+TEST_F(CliBackendTest, BackendFailuresExitOneWithTheirMessage)
+{
+    Cli.WriteConfig(QStringLiteral("DEMO01"), QStringLiteral("mario.rossi"), QStringLiteral("sbagliata"));
+    const CliRun unauthorized = Cli.Run({QStringLiteral("status"), QStringLiteral("900001")});
+    EXPECT_EQ(unauthorized.ExitCode, 1) << Describe(unauthorized);
+    EXPECT_EQ(unauthorized.Err, "vorn-cli: Unauthorized\n");
+
+    substitute::ScriptedAnswer empty;
+    empty.Headers = {{"Content-Type", "application/json"}};
+    empty.Body = R"({"error":"","result":{"Error":""}})";
+    Backend->PushAnswer(empty);
+    const CliRun noMessage = Cli.Run({QStringLiteral("download"), QStringLiteral("1")});
+    EXPECT_EQ(noMessage.ExitCode, 1) << Describe(noMessage);
+    EXPECT_EQ(noMessage.Err, "vorn-cli: the backend refused the request without a message\n");
+}
+
+} // namespace

@@ -1,0 +1,105 @@
+#pragma once
+
+// What the operation tests add to the backend client's test support: a real log file as AppLog
+// (level normal, no write delay) whose entries can be read back, and a few answer helpers.
+
+#include "BackendTestSupport.h"
+#include "LogFile.h"
+
+#include <QTemporaryDir>
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace operations_test {
+
+using backend_test::FailureOf;
+using backend_test::JsonAnswer;
+
+// One entry as the log file holds it.
+struct LogEntry
+{
+    QString Tag; // "   " for normal, "WRN" for warning, "ERR" for error entries
+    QString Message;
+    bool operator==(const LogEntry&) const = default;
+};
+
+inline void PrintTo(const LogEntry& entry, std::ostream* os)
+{
+    *os << "[" << entry.Tag.toStdString() << "] " << entry.Message.toStdString();
+}
+
+// Installs a log in a temporary folder as the process-wide AppLog for its lifetime.
+class ScopedAppLog
+{
+public:
+    ScopedAppLog();
+    ~ScopedAppLog();
+    ScopedAppLog(const ScopedAppLog&) = delete;
+    ScopedAppLog& operator=(const ScopedAppLog&) = delete;
+
+    // The entries written since construction, without the log's own start lines.
+    std::vector<LogEntry> Entries() const;
+    std::vector<QString> Messages() const;
+
+private:
+    QTemporaryDir FDir;
+    QString FFileName;
+};
+
+inline LogEntry Normal(const QString& message)
+{
+    return {QStringLiteral("   "), message};
+}
+
+inline LogEntry Warning(const QString& message)
+{
+    return {QStringLiteral("WRN"), message};
+}
+
+// The raw form body that the substitute recorded for the last request.
+inline std::string LastBody(const substitute::Backend& backend)
+{
+    const auto requests = backend.Requests();
+    return requests.empty() ? std::string("<no request>") : requests.back().Body;
+}
+
+// An answer with an empty "error" and the given "result" JSON text.
+inline substitute::ScriptedAnswer ResultAnswer(const std::string& resultJson)
+{
+    return JsonAnswer(R"({"error":"","result":)" + resultJson + "}");
+}
+
+// One answer of a table: the JSON body the backend sends and the failure message expected.
+struct FailureCase
+{
+    const char* Name;
+    std::string Body;
+    QString Message;
+};
+
+// A case's answer delivered as a transport-level or framing failure.
+inline substitute::ScriptedAnswer DroppedConnection()
+{
+    substitute::ScriptedAnswer answer;
+    answer.DropConnection = true;
+    return answer;
+}
+
+class OperationsTest : public backend_test::BackendTest
+{
+protected:
+    // Runs `action` against each case's answer and checks the failure message; the ASan leak
+    // checker catches anything the failing operation does not release.
+    template <class Action>
+    void ExpectFailures(const std::vector<FailureCase>& cases, Action action)
+    {
+        for (const FailureCase& c : cases) {
+            SCOPED_TRACE(c.Name);
+            Backend.PushAnswer(JsonAnswer(c.Body));
+            EXPECT_EQ(FailureOf([&] { action(); }), c.Message);
+        }
+    }
+};
+
+} // namespace operations_test
