@@ -30,7 +30,12 @@ constexpr std::int64_t kSettledNanoseconds = 2'000'000'000;
 
 const QString kLineEnd = QStringLiteral("\r\n");
 
-enum class TTextEncoding { Ansi, Utf16Le, Utf8 };
+enum class TTextEncoding
+{
+    Ansi,
+    Utf16Le,
+    Utf8
+};
 
 struct TByteOrderMark
 {
@@ -116,7 +121,8 @@ bool CanEncode(TTextEncoding encoding, const QString& text)
 QString ValueText(const QString& afterEquals)
 {
     QString value = TrimControl(afterEquals);
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+        value.back() == value.front())
         value = value.mid(1, value.size() - 2);
     if (value.size() > kMaxValueLength) {
         value.truncate(kMaxValueLength);
@@ -272,7 +278,9 @@ using TDocument = TConfigFile::TDocument;
 std::unique_ptr<TDocument> ReadDocument(const QByteArray& path)
 {
     TUniqueFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (!fd.IsOpen() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return nullptr;
     QByteArray bytes;
@@ -314,7 +322,8 @@ TSplice PlanWrite(const TDocument& document, const QString& section, const QStri
         const QString lineBreak = anchor.end == anchor.contentEnd ? kLineEnd : QString();
         return {anchor.end, 0, lineBreak + keyLine + kLineEnd};
     }
-    const bool lastLineOpen = !document.lines.empty() && document.lines.back().end == document.lines.back().contentEnd;
+    const bool lastLineOpen =
+        !document.lines.empty() && document.lines.back().end == document.lines.back().contentEnd;
     return {document.textEnd, 0,
             (lastLineOpen ? kLineEnd : QString()) + u'[' + section + u']' + kLineEnd + keyLine + kLineEnd};
 }
@@ -373,7 +382,9 @@ bool ReplaceFile(const QString& fileName, const QByteArray& bytes)
         target = real;
         std::free(real);
     }
-    struct stat old{};
+    struct stat old
+    {
+    };
     const bool exists = ::stat(target.constData(), &old) == 0;
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
@@ -427,7 +438,9 @@ TConfigFile::~TConfigFile() = default;
 TConfigFile::TFileState TConfigFile::Refresh() const
 {
     const QByteArray path = QFile::encodeName(FFileName);
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(path.constData(), &st) != 0) {
         FCache.reset();
         return errno == ENOENT || errno == ENOTDIR ? TFileState::Missing : TFileState::Unreadable;
@@ -537,7 +550,8 @@ QString DecodePassword(const QString& stored)
         bytes.append(char(bits >> 2));
     }
 
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString password = utf8.decode(bytes);
     if (utf8.hasError())
         throw EVornError(

@@ -38,7 +38,12 @@ public:
     struct TDocument;
 
 private:
-    enum class TFileState { Missing, Unreadable, Read };
+    enum class TFileState
+    {
+        Missing,
+        Unreadable,
+        Read
+    };
     // Brings FCache up to the file as it is on disk now; FCache is null unless the file was read.
     TFileState Refresh() const;
     std::optional<QString> Value(const QString& section, const QString& key) const;

@@ -62,7 +62,9 @@ QByteArray NativePath(const QString& fileName)
 
 bool FileExists(const QByteArray& path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     return ::stat(path.constData(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
@@ -96,7 +98,9 @@ void CloseChecked(TUniqueFd& fd)
 
 void CutAtCtrlZ(int fd)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0)
         FailIo(errno);
     const off_t tailSize = std::min(st.st_size, kCtrlZWindow);
@@ -136,7 +140,9 @@ void CreateFile(const QByteArray& path, const QByteArray& bytes)
 
 qint64 FileSize(const QByteArray& path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(path.constData(), &st) != 0)
         FailIo(errno);
     return st.st_size;
@@ -197,9 +203,8 @@ TLogFile::TLogFile(QString fileName, std::int32_t maxSize)
     const bool exists = FileExists(path);
     if (exists)
         CheckLogSize();
-    const QByteArray startLines =
-        EncodeLine(lfNormal, QStringLiteral("Log Start")) +
-        EncodeLine(lfNormal, QStringLiteral("Log Level: ") + LogLevelName(FLevel));
+    const QByteArray startLines = EncodeLine(lfNormal, QStringLiteral("Log Start")) +
+                                  EncodeLine(lfNormal, QStringLiteral("Log Level: ") + LogLevelName(FLevel));
     if (exists)
         AppendToFile(path, startLines);
     else
@@ -225,8 +230,8 @@ void TLogFile::Init(const QString& configFileName)
         return;
     TConfigFile config(configFileName);
     FActive = config.ReadBool(QStringLiteral("Level"), QStringLiteral("Active"), true);
-    const QString levelText =
-        AsciiUpper(config.ReadString(QStringLiteral("Level"), QStringLiteral("Level"), QStringLiteral("warning")));
+    const QString levelText = AsciiUpper(
+        config.ReadString(QStringLiteral("Level"), QStringLiteral("Level"), QStringLiteral("warning")));
     for (const auto& entry : kLevels)
         if (entry.level != lfOff && levelText == QLatin1String(entry.name))
             FLevel = entry.level;
@@ -320,8 +325,11 @@ void TLogFile::CheckLogSize()
         return;
     const QString history = FFileName + QStringLiteral(".st");
     const QByteArray historyPath = NativePath(history);
-    struct stat st{};
-    if (::lstat(historyPath.constData(), &st) == 0 && ::unlink(historyPath.constData()) != 0 && errno != ENOENT)
+    struct stat st
+    {
+    };
+    if (::lstat(historyPath.constData(), &st) == 0 && ::unlink(historyPath.constData()) != 0 &&
+        errno != ENOENT)
         throw EVornError(QStringLiteral("Impossibile eliminare file storico: ") + history);
     if (!RenameNoReplace(path, historyPath))
         throw EVornError(QStringLiteral("Impossibile rinominare file di log in file storico: ") + history);
@@ -334,8 +342,8 @@ QString TLogFile::FormatLogLine(TTagLogFile level, const QString& msg) const
     const QDateTime now = QDateTime::currentDateTime();
     const QDate date = now.date();
     const QTime time = now.time();
-    const QString timestamp = TwoDigits(date.day()) + FDateSeparator + TwoDigits(date.month()) + FDateSeparator +
-                              QString::number(date.year()).rightJustified(4, u'0') + u' ' +
+    const QString timestamp = TwoDigits(date.day()) + FDateSeparator + TwoDigits(date.month()) +
+                              FDateSeparator + QString::number(date.year()).rightJustified(4, u'0') + u' ' +
                               TwoDigits(time.hour()) + u'.' + TwoDigits(time.minute()) + u'.' +
                               TwoDigits(time.second());
     return u'[' + timestamp + QLatin1String(LevelText(level).tag) + msg;

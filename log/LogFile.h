@@ -7,7 +7,13 @@
 #include <memory>
 #include <mutex>
 
-enum TTagLogFile : std::uint8_t { lfOff = 0, lfError = 1, lfWarning = 2, lfNormal = 3 };
+enum TTagLogFile : std::uint8_t
+{
+    lfOff = 0,
+    lfError = 1,
+    lfWarning = 2,
+    lfNormal = 3
+};
 
 QString LogLevelName(TTagLogFile level);
 

@@ -44,7 +44,9 @@ QByteArray Utf16Le(const QString& text)
 
 mode_t ModeOf(const QString& path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     return st.st_mode & 07777;
 }
@@ -55,7 +57,10 @@ protected:
     QTemporaryDir FDir;
     QString FPath = FDir.filePath(QStringLiteral("VORN_Automatic.ini"));
 
-    QStringList Entries() const { return QDir(FDir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
+    QStringList Entries() const
+    {
+        return QDir(FDir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
 };
 
 // --- reading values ----------------------------------------------------------------------------
@@ -100,18 +105,22 @@ TEST_F(ConfigFileTest, MissingFileSectionOrKeyGiveTheDefault)
     WriteBytes(FPath, "Database=before any section\r\n[DLV]\r\nFirmType=\r\n[FE]\r\n");
     TConfigFile config(FPath);
     EXPECT_EQ(config.ReadString("DLV", "FirmType", "aziende"), "") << "present but empty is not missing";
-    EXPECT_EQ(config.ReadString("DLV", "Database", "none"), "none") << "keys before any section belong nowhere";
+    EXPECT_EQ(config.ReadString("DLV", "Database", "none"), "none")
+        << "keys before any section belong nowhere";
     EXPECT_EQ(config.ReadString("FE", "FirmType", "aziende"), "aziende");
     EXPECT_EQ(config.ReadString("XX", "FirmType", "aziende"), "aziende");
 }
 
 TEST_F(ConfigFileTest, NamesMatchWithoutRegardToCaseAndTheFirstOccurrenceWins)
 {
-    WriteBytes(FPath, "[dLv]\nDataBase=first\nDATABASE=second\n[ Fe ]\nCartellaDaInviare=/in\n[DLV]\nUsername=hidden\n");
+    WriteBytes(
+        FPath,
+        "[dLv]\nDataBase=first\nDATABASE=second\n[ Fe ]\nCartellaDaInviare=/in\n[DLV]\nUsername=hidden\n");
     TConfigFile config(FPath);
     EXPECT_EQ(config.ReadString("DLV", "database", ""), "first");
     EXPECT_EQ(config.ReadString("fe", "cartelladainviare", ""), "/in");
-    EXPECT_EQ(config.ReadString("DLV", "Username", "none"), "none") << "a repeated section is not looked into";
+    EXPECT_EQ(config.ReadString("DLV", "Username", "none"), "none")
+        << "a repeated section is not looked into";
 }
 
 TEST_F(ConfigFileTest, LineEndsOfEveryKindSeparateLines)
@@ -151,16 +160,17 @@ TEST_P(IntegerRuleTest, ReadsIntegerTextOrTheDefault)
 
 INSTANTIATE_TEST_SUITE_P(
     Integers, IntegerRuleTest,
-    ::testing::Values(TNumberCase{"", 120}, TNumberCase{"abc", 120}, TNumberCase{"60", 60}, TNumberCase{" 60 ", 60},
-                      TNumberCase{"0x3C", 60}, TNumberCase{"0X3c", 60}, TNumberCase{"$3C", 60},
-                      TNumberCase{"x3C", 60}, TNumberCase{"X3C", 60}, TNumberCase{"-5", -5}, TNumberCase{"+7", 7},
-                      TNumberCase{"-0x10", -16}, TNumberCase{"007", 7}, TNumberCase{"0", 0},
-                      TNumberCase{"2147483647", 2147483647}, TNumberCase{"2147483648", 120},
-                      TNumberCase{"-2147483648", -2147483647 - 1}, TNumberCase{"-2147483649", 120},
-                      TNumberCase{"$7FFFFFFF", 2147483647}, TNumberCase{"$80000000", 120},
-                      TNumberCase{"$FFFFFFFF", 120}, TNumberCase{"99999999999999999999", 120},
-                      TNumberCase{"12abc", 120}, TNumberCase{"1 2", 120}, TNumberCase{"3.5", 120},
-                      TNumberCase{"0x", 120}, TNumberCase{"$", 120}, TNumberCase{"-", 120}, TNumberCase{"+-1", 120},
+    ::testing::Values(TNumberCase{"", 120}, TNumberCase{"abc", 120}, TNumberCase{"60", 60},
+                      TNumberCase{" 60 ", 60}, TNumberCase{"0x3C", 60}, TNumberCase{"0X3c", 60},
+                      TNumberCase{"$3C", 60}, TNumberCase{"x3C", 60}, TNumberCase{"X3C", 60},
+                      TNumberCase{"-5", -5}, TNumberCase{"+7", 7}, TNumberCase{"-0x10", -16},
+                      TNumberCase{"007", 7}, TNumberCase{"0", 0}, TNumberCase{"2147483647", 2147483647},
+                      TNumberCase{"2147483648", 120}, TNumberCase{"-2147483648", -2147483647 - 1},
+                      TNumberCase{"-2147483649", 120}, TNumberCase{"$7FFFFFFF", 2147483647},
+                      TNumberCase{"$80000000", 120}, TNumberCase{"$FFFFFFFF", 120},
+                      TNumberCase{"99999999999999999999", 120}, TNumberCase{"12abc", 120},
+                      TNumberCase{"1 2", 120}, TNumberCase{"3.5", 120}, TNumberCase{"0x", 120},
+                      TNumberCase{"$", 120}, TNumberCase{"-", 120}, TNumberCase{"+-1", 120},
                       TNumberCase{"0x1G", 120}, TNumberCase{"'42'", 42}, TNumberCase{"\xB2", 120}));
 
 struct TBoolCase
@@ -210,16 +220,19 @@ TEST_F(ConfigFileTest, AWriteChangesOnlyTheLineItWrites)
     WriteBytes(FPath, before);
     TConfigFile config(FPath);
     config.WriteString("dlv", "DATABASE", "new");
-    EXPECT_EQ(ReadBytes(FPath), QByteArray("; settings\n[DLV]\nDATABASE=new\nUsername=\x81mario\n\n[FE]\r\nX=1\n\n"));
+    EXPECT_EQ(ReadBytes(FPath),
+              QByteArray("; settings\n[DLV]\nDATABASE=new\nUsername=\x81mario\n\n[FE]\r\nX=1\n\n"));
 
     config.WriteString("DLV", "Password", "pw");
-    EXPECT_EQ(ReadBytes(FPath),
-              QByteArray("; settings\n[DLV]\nDATABASE=new\nUsername=\x81mario\nPassword=pw\r\n\n[FE]\r\nX=1\n\n"))
+    EXPECT_EQ(
+        ReadBytes(FPath),
+        QByteArray("; settings\n[DLV]\nDATABASE=new\nUsername=\x81mario\nPassword=pw\r\n\n[FE]\r\nX=1\n\n"))
         << "a new key goes after the last key of its section";
 
     config.WriteString("Level", "Level", "normal");
-    EXPECT_EQ(ReadBytes(FPath), QByteArray("; settings\n[DLV]\nDATABASE=new\nUsername=\x81mario\nPassword=pw\r\n\n"
-                                           "[FE]\r\nX=1\n\n[Level]\r\nLevel=normal\r\n"))
+    EXPECT_EQ(ReadBytes(FPath),
+              QByteArray("; settings\n[DLV]\nDATABASE=new\nUsername=\x81mario\nPassword=pw\r\n\n"
+                         "[FE]\r\nX=1\n\n[Level]\r\nLevel=normal\r\n"))
         << "a missing section goes at the end";
 }
 
@@ -248,7 +261,8 @@ TEST_F(ConfigFileTest, AWriteAfterALastLineWithoutLineEndStartsANewLine)
 
 TEST_F(ConfigFileTest, WrittenTextReadsBackUnchanged)
 {
-    const char* values[] = {"plain", " leading", "trailing ", "'quoted'", "\"quoted\"", "\"half", "", "a=b", "x'"};
+    const char* values[] = {"plain",  " leading", "trailing ", "'quoted'", "\"quoted\"",
+                            "\"half", "",         "a=b",       "x'"};
     TConfigFile config(FPath);
     for (const char* value : values) {
         SCOPED_TRACE(value);
@@ -263,7 +277,8 @@ TEST_F(ConfigFileTest, TextThatWindows1252CannotHoldTurnsTheFileIntoUtf16)
     WriteBytes(FPath, "[DLV]\r\nDatabase=Citt\xE0\r\n");
     TConfigFile config(FPath);
     config.WriteString("FE", "CartellaDaInviare", "/home/ΑΒΓ/日本");
-    EXPECT_EQ(ReadBytes(FPath), Utf16Le("[DLV]\r\nDatabase=Città\r\n[FE]\r\nCartellaDaInviare=/home/ΑΒΓ/日本\r\n"));
+    EXPECT_EQ(ReadBytes(FPath),
+              Utf16Le("[DLV]\r\nDatabase=Città\r\n[FE]\r\nCartellaDaInviare=/home/ΑΒΓ/日本\r\n"));
     EXPECT_EQ(config.ReadString("FE", "CartellaDaInviare", ""), "/home/ΑΒΓ/日本");
     EXPECT_EQ(config.ReadString("DLV", "Database", ""), "Città");
 }
@@ -277,7 +292,8 @@ TEST_F(ConfigFileTest, AUtf16FileIsReadAndWrittenAsUtf16)
 
     config.WriteString("DLV", "Username", "Ωmega");
     config.WriteString("DLV", "Database", "abc");
-    EXPECT_EQ(ReadBytes(FPath), Utf16Le("[DLV]\r\nDatabase=abc\r\nUsername=Ωmega\r\n\r\n[FE]\nCheckIntervalSec=0x3C\n"));
+    EXPECT_EQ(ReadBytes(FPath),
+              Utf16Le("[DLV]\r\nDatabase=abc\r\nUsername=Ωmega\r\n\r\n[FE]\nCheckIntervalSec=0x3C\n"));
 }
 
 TEST_F(ConfigFileTest, AUtf8FileWithByteOrderMarkKeepsItsFirstSection)
@@ -286,7 +302,9 @@ TEST_F(ConfigFileTest, AUtf8FileWithByteOrderMarkKeepsItsFirstSection)
     TConfigFile config(FPath);
     EXPECT_EQ(config.ReadString("DLV", "Database", ""), "Città");
     config.WriteString("DLV", "Username", "日本");
-    EXPECT_EQ(ReadBytes(FPath), QByteArray("\xEF\xBB\xBF[DLV]\r\nDatabase=Citt\xC3\xA0\r\nUsername=\xE6\x97\xA5\xE6\x9C\xAC\r\n"));
+    EXPECT_EQ(
+        ReadBytes(FPath),
+        QByteArray("\xEF\xBB\xBF[DLV]\r\nDatabase=Citt\xC3\xA0\r\nUsername=\xE6\x97\xA5\xE6\x9C\xAC\r\n"));
 }
 
 TEST_F(ConfigFileTest, EveryReadSeesTheFileAsItIsOnDisk)
@@ -301,7 +319,9 @@ TEST_F(ConfigFileTest, EveryReadSeesTheFileAsItIsOnDisk)
     // modification time back must still be seen.
     std::this_thread::sleep_for(std::chrono::milliseconds(2100));
     EXPECT_EQ(config.ReadString("DLV", "Database", ""), "bbb");
-    struct stat st{};
+    struct stat st
+    {
+    };
     ASSERT_EQ(::stat(QFile::encodeName(FPath).constData(), &st), 0);
     WriteBytes(FPath, "[DLV]\r\nDatabase=ccc\r\n");
     const timespec times[2] = {st.st_atim, st.st_mtim};
@@ -367,9 +387,13 @@ TEST_F(ConfigFileTest, RefusedWritesChangeNothing)
         const char* value;
     };
     // Each of these would read back as something else or inject lines of its own.
-    const TCase cases[] = {{"DLV", "Database", "a\r\n[DLV]\r\nPassword=x"}, {"DLV", "Data=base", "x"},
-                           {"DL]V", "Database", "x"}, {"", "Database", "x"}, {"DLV", " ", "x"},
-                           {"DLV", ";Database", "x"}, {"DLV\n", "Database", "x"}};
+    const TCase cases[] = {{"DLV", "Database", "a\r\n[DLV]\r\nPassword=x"},
+                           {"DLV", "Data=base", "x"},
+                           {"DL]V", "Database", "x"},
+                           {"", "Database", "x"},
+                           {"DLV", " ", "x"},
+                           {"DLV", ";Database", "x"},
+                           {"DLV\n", "Database", "x"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key);
         EXPECT_THROW(config.WriteString(c.section, c.key, c.value), EVornError);
@@ -460,9 +484,15 @@ TEST(PasswordTest, DecodingIsLenient)
         const char* stored;
         QString password;
     };
-    const TCase cases[] = {{"", ""},          {"YWJj", "abc"},         {"YW\r\nJj", "abc"},
-                           {" Y W J j ", "abc"}, {"YWI=", "ab"},        {"YWI", "ab"},
-                           {"YQ", "a"},       {"Y", ""},               {"==YQ==", "a"},
+    const TCase cases[] = {{"", ""},
+                           {"YWJj", "abc"},
+                           {"YW\r\nJj", "abc"},
+                           {" Y W J j ", "abc"},
+                           {"YWI=", "ab"},
+                           {"YWI", "ab"},
+                           {"YQ", "a"},
+                           {"Y", ""},
+                           {"==YQ==", "a"},
                            {"YQ==YQ==", QString::fromLatin1("a\x06\x10")}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored);
@@ -472,8 +502,8 @@ TEST(PasswordTest, DecodingIsLenient)
 
 TEST(PasswordTest, BytesThatAreNotUtf8Fail)
 {
-    const QByteArray invalid[] = {"\xC0\xAF",         "\xE0\x80\xAF",     "\xED\xA0\x80", "\xE2\x82",
-                                  "abc\x80",          "\xF4\x90\x80\x80", "\xFF",         "\xF0\x9F\x98"};
+    const QByteArray invalid[] = {"\xC0\xAF", "\xE0\x80\xAF",     "\xED\xA0\x80", "\xE2\x82",
+                                  "abc\x80",  "\xF4\x90\x80\x80", "\xFF",         "\xF0\x9F\x98"};
     for (const auto& bytes : invalid) {
         SCOPED_TRACE(bytes.toHex().toStdString());
         try {
@@ -483,7 +513,8 @@ TEST(PasswordTest, BytesThatAreNotUtf8Fail)
             EXPECT_EQ(e.Message(), kNoMapping);
         }
     }
-    EXPECT_EQ(DecodePassword(QString::fromLatin1(QByteArray("\xEF\xBB\xBFx").toBase64())), QStringView(u"\uFEFFx").toString())
+    EXPECT_EQ(DecodePassword(QString::fromLatin1(QByteArray("\xEF\xBB\xBFx").toBase64())),
+              QStringView(u"\uFEFFx").toString())
         << "a leading U+FEFF is part of the password";
 }
 

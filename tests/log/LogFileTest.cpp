@@ -1,5 +1,5 @@
-#include "Errors.h"
 #include "LogFile.h"
+#include "Errors.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -40,8 +40,8 @@ void GrowTo(const QString& path, qint64 size)
     AppendBytes(path, QByteArray(size - now, 'x'));
 }
 
-const QRegularExpression kLinePattern(
-    QStringLiteral(R"(^\[(\d\d/\d\d/\d{4} \d\d\.\d\d\.\d\d)(\] ERR- |\] WRN- |\]    - ))"));
+const QRegularExpression
+    kLinePattern(QStringLiteral(R"(^\[(\d\d/\d\d/\d{4} \d\d\.\d\d\.\d\d)(\] ERR- |\] WRN- |\]    - ))"));
 
 // Every line of the file, from its level tag on ("] ERR- message"); each line must carry a valid
 // timestamp, and every line, the last included, must end in CR LF.
@@ -89,7 +89,8 @@ TEST_F(LogFileTest, AFirstStartCreatesTheLogWithItsStartLines)
     EXPECT_EQ(Lines(FPath), (QStringList{kStart, kLevelWarning}));
 
     const QByteArray bytes = ReadBytes(FPath);
-    const QDateTime stamp = QDateTime::fromString(QString::fromLatin1(bytes.mid(1, 19)), "dd/MM/yyyy hh.mm.ss");
+    const QDateTime stamp =
+        QDateTime::fromString(QString::fromLatin1(bytes.mid(1, 19)), "dd/MM/yyyy hh.mm.ss");
     EXPECT_GE(stamp, before.addMSecs(-before.time().msec()));
     EXPECT_LE(stamp, QDateTime::currentDateTime());
     EXPECT_EQ(bytes.indexOf("Log Start"), 27) << "messages start in column 28";
@@ -148,7 +149,8 @@ TEST_F(LogFileTest, SwitchingOnAndOffWritesItsLineAtNormalLevelOnly)
     log->SetActive(true);
     log->SetActive(false);
     log.reset();
-    EXPECT_EQ(Lines(FPath), (QStringList{kStart, kLevelWarning, "]    - Log OFF", "]    - Log ON", "]    - Log OFF", kStop}))
+    EXPECT_EQ(Lines(FPath), (QStringList{kStart, kLevelWarning, "]    - Log OFF", "]    - Log ON",
+                                         "]    - Log OFF", kStop}))
         << "setting the current value writes nothing; the stop line comes even when off";
 }
 
@@ -226,7 +228,8 @@ TEST_F(LogFileTest, ALogOfExactlyTheLimitIsKeptAndOneByteMoreIsRotated)
             EXPECT_TRUE(ReadBytes(FPath).startsWith(before));
         } else {
             EXPECT_EQ(ReadBytes(FHistory), before);
-            EXPECT_EQ(Lines(FPath), QStringList{"] ERR- checked"}) << "the line that rotated opens the new file";
+            EXPECT_EQ(Lines(FPath), QStringList{"] ERR- checked"})
+                << "the line that rotated opens the new file";
         }
     }
 }
@@ -412,7 +415,8 @@ TEST_F(LogFileTest, ConcurrentWritersNeitherTearNorLoseLines)
         seen.insert(line);
     for (int t = 0; t < kThreads; ++t)
         for (int i = 0; i < kLinesEach; ++i)
-            EXPECT_TRUE(seen.contains(QStringLiteral("] ERR- writer %1 line %2 %3").arg(t).arg(i).arg(QString(40, u'z'))));
+            EXPECT_TRUE(seen.contains(
+                QStringLiteral("] ERR- writer %1 line %2 %3").arg(t).arg(i).arg(QString(40, u'z'))));
 }
 
 TEST_F(LogFileTest, EveryLoggedLineWaitsAndAFilteredLineDoesNot)
@@ -437,9 +441,9 @@ TEST(LogNamesTest, LevelNamesAndDateSeparators)
     EXPECT_EQ(LogLevelName(lfWarning), "WARNING");
     EXPECT_EQ(LogLevelName(lfNormal), "NORMAL");
 
-    const std::pair<const char*, QChar> formats[] = {{"dd/MM/yy", u'/'}, {"dd.MM.yy", u'.'},   {"dd-MM-yyyy", u'-'},
-                                                     {"yyyy. MM. dd.", u'.'}, {"d MMM yyyy", u'/'}, {"", u'/'},
-                                                     {"d'de'MMMM", u'/'}};
+    const std::pair<const char*, QChar> formats[] = {
+        {"dd/MM/yy", u'/'},   {"dd.MM.yy", u'.'}, {"dd-MM-yyyy", u'-'}, {"yyyy. MM. dd.", u'.'},
+        {"d MMM yyyy", u'/'}, {"", u'/'},         {"d'de'MMMM", u'/'}};
     for (const auto& [format, separator] : formats) {
         SCOPED_TRACE(format);
         EXPECT_EQ(DateSeparatorOf(format), separator);
