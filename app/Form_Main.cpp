@@ -1,0 +1,368 @@
+#include "Form_Main.h"
+
+#include "AppIcon.h"
+#include "ConfigFile.h"
+#include "DVBackendService.h"
+#include "Errors.h"
+#include "FileUtils.h"
+#include "LogFile.h"
+#include "MessageBox.h"
+#include "OutgoingDispatch.h"
+#include "Text.h"
+#include "VersionInfo.h"
+#include "VornApplication.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QStringList>
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace {
+
+const QString kCaption = QStringLiteral("VORN Automatic");
+const QString kBalloonTitle = QStringLiteral("Ripristina l'applicazione.");
+const QString kBalloonText = QStringLiteral("Doppio click sulla system tray icon per ripristinare l'applicazione.");
+constexpr int kAutomaticStartDelayMs = 2000;
+// The largest interval whose milliseconds still fit a signed 32-bit period.
+constexpr qint32 kMaxIntervalSec = 2147483;
+
+struct TSettingKey
+{
+    const char* Section;
+    const char* Key;
+};
+constexpr TSettingKey kFirmType{"DLV", "FirmType"};
+constexpr TSettingKey kDatabase{"DLV", "Database"};
+constexpr TSettingKey kUsername{"DLV", "Username"};
+constexpr TSettingKey kPassword{"DLV", "Password"};
+constexpr TSettingKey kAutomaticMode{"DLV", "AutomaticMode"};
+constexpr TSettingKey kCartellaDaInviare{"FE", "CartellaDaInviare"};
+constexpr TSettingKey kCartellaRicevute{"FE", "CartellaRicevute"};
+constexpr TSettingKey kCheckIntervalSec{"FE", "CheckIntervalSec"};
+const QString kDefaultFirmType = QStringLiteral("aziende");
+constexpr qint32 kDefaultCheckIntervalSec = 120;
+
+QString ReadText(const TConfigFile& config, TSettingKey key, const QString& defaultValue = {})
+{
+    return config.ReadString(QLatin1String(key.Section), QLatin1String(key.Key), defaultValue);
+}
+
+void WriteText(TConfigFile& config, TSettingKey key, const QString& value)
+{
+    config.WriteString(QLatin1String(key.Section), QLatin1String(key.Key), value);
+}
+
+void Log(const QString& message)
+{
+    if (AppLog)
+        AppLog->WriteLog(message);
+}
+
+// Writing a box runs its change handler; writing the text it already holds is no change.
+void SetBoxText(QLineEdit* box, const QString& text)
+{
+    if (box->text() != text)
+        box->setText(text);
+}
+
+// A folder that exists, or one whose attributes we may not read (it is there, we just cannot look):
+// only a path that is missing or cannot name anything counts as missing.
+bool FolderExists(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0)
+        return S_ISDIR(info.st_mode);
+    return errno == EACCES || errno == EPERM;
+}
+
+void EnsureSubFolder(const QString& folder, const QString& name, const QString& failureText)
+{
+    const QString path = JoinPath(folder, name);
+    if (FolderExists(path))
+        return;
+    if (!QDir().mkdir(path))
+        throw EVornError(failureText + path);
+}
+
+// The interval box's text as seconds; not trimmed, so trailing blanks fail. A negative interval, or
+// one whose milliseconds do not fit 32 bits, would hand the timer a wrapped period: refused too.
+qint32 CheckIntervalSeconds(const QString& text)
+{
+    const std::optional<qint32> seconds = ParseIntegerText(text);
+    if (!seconds || *seconds < 0 || *seconds > kMaxIntervalSec)
+        throw EVornError(QLatin1Char('\'') + text + QStringLiteral("' is not a valid integer value"));
+    return *seconds;
+}
+
+} // namespace
+
+template <class Handler>
+void TfrmMain::Guarded(Handler handler)
+{
+    try {
+        handler();
+    } catch (...) {
+        apeVORNException(std::current_exception());
+    }
+}
+
+TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent), tyiVORN(this)
+{
+    setWindowTitle(kCaption);
+    setWindowIcon(ApplicationIcon());
+    CreateControls();
+    connect(btnOk, &QPushButton::clicked, this, [this] { Guarded([this] { btnOkClick(); }); });
+
+    tyiVORN.setIcon(ApplicationIcon());
+    connect(&tyiVORN, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick)
+            Guarded([this] { tyiVORNDblClick(); });
+    });
+    connect(&tmrFECheck, &QTimer::timeout, this, [this] { Guarded([this] { tmrFECheckTimer(); }); });
+    tmrAutomaticMode.setSingleShot(true);
+    tmrAutomaticMode.setInterval(kAutomaticStartDelayMs);
+    connect(&tmrAutomaticMode, &QTimer::timeout, this, [this] { Guarded([this] { tmrAutomaticModeTimer(); }); });
+
+    // apeVORN: what escapes the handling of any other event reaches the same hook.
+    if (TVornApplication* application = TVornApplication::Instance())
+        application->SetExceptionHandler([this](std::exception_ptr failure) { apeVORNException(failure); });
+
+    Guarded([this] { FormCreate(); });
+}
+
+TfrmMain::~TfrmMain()
+{
+    FormDestroy();
+    if (TVornApplication* application = TVornApplication::Instance())
+        application->SetExceptionHandler({});
+}
+
+QString TfrmMain::ConfigFilePath()
+{
+    return QDir::currentPath() + QStringLiteral("/VORN_Automatic.ini");
+}
+
+QString TfrmMain::LogFilePath()
+{
+    return QDir::currentPath() + QStringLiteral("/VORN_Automatic.log");
+}
+
+void TfrmMain::apeVORNException(std::exception_ptr failure)
+{
+    const QString message = ExceptionMessage(failure);
+    // Without a log (it could not be created) or with one that fails, the box is all there is.
+    if (AppLog) {
+        try {
+            AppLog->WriteLogErr(message);
+        } catch (...) {
+        }
+    }
+    if (!FTrayVisible)
+        VornMessageBox::ShowError(this, message);
+}
+
+void TfrmMain::FormCreate()
+{
+    try {
+        AppLog = std::make_unique<TLogFile>(LogFilePath());
+        AppLog->Init(ConfigFilePath());
+    } catch (...) {
+        // The program works without its log; the user is told once why nothing will be logged.
+        apeVORNException(std::current_exception());
+    }
+
+    setWindowTitle(windowTitle() + QStringLiteral(" (ver. ") +
+                   GetFileVersions(QCoreApplication::applicationFilePath()).File + QLatin1Char(')'));
+    tyiVORN.setToolTip(kCaption);
+    FDVClient = std::make_unique<TDVBackendService>();
+    // Built before the settings are loaded: a loading failure must not leave the cycle without it.
+    FXmlMask = std::make_unique<QStringList>(QStringList{QStringLiteral(".xml"), QStringLiteral(".p7m")});
+
+    Log(QStringLiteral("Caricamento configurazione"));
+    LoadSettings();
+    if (chkEseguiInAvvio->isChecked())
+        tmrAutomaticMode.start();
+}
+
+void TfrmMain::LoadSettings()
+{
+    TConfigFile config(ConfigFilePath());
+    FDVClient->SetFirmType(ReadText(config, kFirmType, kDefaultFirmType));
+    SetBoxText(edtDatabase, ReadText(config, kDatabase));
+    SetBoxText(edtUsername, ReadText(config, kUsername));
+    SetBoxText(edtPassword, DecodePassword(ReadText(config, kPassword)));
+    SetBoxText(edtFECartellaDaInviare, ReadText(config, kCartellaDaInviare));
+    SetBoxText(edtFECartellaRicevute, ReadText(config, kCartellaRicevute));
+    SetBoxText(edtIntervalloSec,
+               QString::number(config.ReadInteger(QLatin1String(kCheckIntervalSec.Section),
+                                                  QLatin1String(kCheckIntervalSec.Key), kDefaultCheckIntervalSec)));
+    chkEseguiInAvvio->setChecked(config.ReadBool(QLatin1String(kAutomaticMode.Section),
+                                                 QLatin1String(kAutomaticMode.Key), false));
+    config.Close();
+}
+
+void TfrmMain::FormDestroy()
+{
+    tmrFECheck.stop();
+    tmrAutomaticMode.stop();
+    FXmlMask.reset();
+    FDVClient.reset();
+    AppLog.reset();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    // Closing the window ends the program, also from automatic mode where the window is hidden.
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void TfrmMain::btnOkClick()
+{
+    CheckAndApplySettings();
+    {
+        TConfigFile config(ConfigFilePath());
+        WriteText(config, kDatabase, TrimControl(edtDatabase->text()));
+        WriteText(config, kUsername, TrimControl(edtUsername->text()));
+        WriteText(config, kPassword, EncodePassword(TrimControl(edtPassword->text())));
+        WriteText(config, kCartellaDaInviare, TrimControl(edtFECartellaDaInviare->text()));
+        WriteText(config, kCartellaRicevute, TrimControl(edtFECartellaRicevute->text()));
+        config.WriteInteger(QLatin1String(kCheckIntervalSec.Section), QLatin1String(kCheckIntervalSec.Key),
+                            CheckIntervalSeconds(edtIntervalloSec->text()));
+        config.WriteBool(QLatin1String(kAutomaticMode.Section), QLatin1String(kAutomaticMode.Key),
+                         chkEseguiInAvvio->isChecked());
+        FDVClient->SetFirmType(ReadText(config, kFirmType, kDefaultFirmType));
+        config.Close();
+    }
+    EnterAutomaticMode();
+}
+
+void TfrmMain::tyiVORNDblClick()
+{
+    LeaveAutomaticMode();
+}
+
+void TfrmMain::tmrAutomaticModeTimer()
+{
+    tmrAutomaticMode.stop();
+    CheckAndApplySettings();
+    EnterAutomaticMode();
+}
+
+void TfrmMain::tmrFECheckTimer()
+{
+    DisableCheckTimer();
+    // Events run during the cycle's pause: a tick that fires then (automatic mode left and entered
+    // again) leaves the work to the tick that is paused, which restarts the timer when it ends.
+    if (FTickRunning)
+        return;
+    FTickRunning = true;
+    const auto restart = qScopeGuard([this] {
+        FTickRunning = false;
+        // Automatic mode left during the pause: the checks stay stopped until it is entered again.
+        if (FTrayVisible)
+            EnableCheckTimer();
+    });
+    if (!FFECartellaDaInviare.isEmpty())
+        ProcessOutgoingInvoices();
+    if (!FFECartellaRicevute.isEmpty())
+        ProcessReceivedInvoices();
+}
+
+void TfrmMain::EnterAutomaticMode()
+{
+    hide();
+    setWindowState(Qt::WindowMinimized);
+    FTrayVisible = true;
+    tyiVORN.show();
+    tyiVORN.showMessage(kBalloonTitle, kBalloonText, QSystemTrayIcon::Information);
+    EnableCheckTimer();
+    Log(QStringLiteral("Modalità automatica attivata"));
+}
+
+void TfrmMain::LeaveAutomaticMode()
+{
+    DisableCheckTimer();
+    Log(QStringLiteral("Modalità automatica disattivata"));
+    FTrayVisible = false;
+    tyiVORN.hide();
+    show();
+    setWindowState(Qt::WindowNoState);
+    raise();
+    activateWindow();
+}
+
+void TfrmMain::CheckAndApplySettings()
+{
+    const QString database = TrimControl(edtDatabase->text());
+    if (database.isEmpty())
+        throw EVornError(QStringLiteral("Databse non specificato"));
+    const QString username = TrimControl(edtUsername->text());
+    if (username.isEmpty())
+        throw EVornError(QStringLiteral("Username non specificato"));
+    const QString password = TrimControl(edtPassword->text());
+    if (password.isEmpty())
+        throw EVornError(QStringLiteral("Password non specificata"));
+
+    // Tested and extended as typed; the cycle later works on the trimmed text.
+    const QString folderText = edtFECartellaDaInviare->text();
+    if (!FolderExists(folderText))
+        throw EVornError(QStringLiteral("Cartella indicata per le fatture da inviare non esiste"));
+    EnsureSubFolder(folderText, kCartellaInviate, QStringLiteral("Errore in creazione cartella fatture inviate: "));
+    EnsureSubFolder(folderText, kCartellaErrori, QStringLiteral("Errore in creazione cartella fatture in errore: "));
+
+    if (FDVClient) {
+        FDVClient->SetUsername(username + QLatin1Char('@') + database);
+        FDVClient->SetPassword(password);
+    }
+    FFECartellaDaInviare = TrimControl(folderText);
+    FFECartellaRicevute = TrimControl(edtFECartellaRicevute->text());
+    SetCheckPeriod(CheckIntervalSeconds(edtIntervalloSec->text()) * 1000);
+}
+
+void TfrmMain::ProcessOutgoingInvoices()
+{
+    if (!FXmlMask || !FDVClient)
+        return;
+    TOutgoingDispatch(FFECartellaDaInviare, *FXmlMask, *FDVClient, WaitPumping).ProcessOutgoingInvoices();
+}
+
+void TfrmMain::ProcessReceivedInvoices() {}
+
+void TfrmMain::EnableCheckTimer()
+{
+    if (FCheckEnabled)
+        return;
+    FCheckEnabled = true;
+    if (FCheckPeriodMs > 0)
+        tmrFECheck.start(FCheckPeriodMs);
+}
+
+void TfrmMain::DisableCheckTimer()
+{
+    FCheckEnabled = false;
+    tmrFECheck.stop();
+}
+
+void TfrmMain::SetCheckPeriod(int ms)
+{
+    FCheckPeriodMs = ms;
+    tmrFECheck.setInterval(ms);
+    // A new period restarts the count of a running timer.
+    if (FCheckEnabled) {
+        if (ms > 0)
+            tmrFECheck.start(ms);
+        else
+            tmrFECheck.stop();
+    }
+}

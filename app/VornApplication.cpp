@@ -1,0 +1,53 @@
+#include "VornApplication.h"
+
+#include "Errors.h"
+
+#include <cstdio>
+
+QString ExceptionMessage(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EVornError& e) {
+        return e.Message();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Eccezione sconosciuta");
+    }
+}
+
+TVornApplication::TVornApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+void TVornApplication::SetExceptionHandler(TExceptionHandler handler)
+{
+    FExceptionHandler = std::move(handler);
+}
+
+void TVornApplication::HandleException(std::exception_ptr failure)
+{
+    if (FExceptionHandler) {
+        // The handler is the last stop: what it throws itself cannot be reported anywhere else.
+        try {
+            FExceptionHandler(failure);
+            return;
+        } catch (...) {
+        }
+    }
+    std::fprintf(stderr, "%s\n", ExceptionMessage(failure).toLocal8Bit().constData());
+}
+
+bool TVornApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        HandleException(std::current_exception());
+        return false;
+    }
+}
+
+TVornApplication* TVornApplication::Instance()
+{
+    return dynamic_cast<TVornApplication*>(QCoreApplication::instance());
+}

@@ -1,0 +1,444 @@
+// The main window in process (offscreen): start-up from the configuration, the settings check and
+// its messages, the check timer's period, what OK saves, the modes and the exception hook.
+
+#include "ConfigFile.h"
+#include "DVBackendService.h"
+#include "Errors.h"
+#include "Form_Main.h"
+#include "LogFile.h"
+#include "MessageBox.h"
+#include "Text.h"
+#include "VersionInfo.h"
+#include "VornApplication.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+struct TfrmMainTestAccess
+{
+    static QLineEdit* Database(TfrmMain& f) { return f.edtDatabase; }
+    static QLineEdit* Username(TfrmMain& f) { return f.edtUsername; }
+    static QLineEdit* Password(TfrmMain& f) { return f.edtPassword; }
+    static QLineEdit* Interval(TfrmMain& f) { return f.edtIntervalloSec; }
+    static QLineEdit* Folder(TfrmMain& f) { return f.edtFECartellaDaInviare; }
+    static QLineEdit* ReceivedFolder(TfrmMain& f) { return f.edtFECartellaRicevute; }
+    static QCheckBox* AutomaticStart(TfrmMain& f) { return f.chkEseguiInAvvio; }
+    static void ClickOk(TfrmMain& f) { f.btnOk->click(); }
+    static void DoubleClickTray(TfrmMain& f) { emit f.tyiVORN.activated(QSystemTrayIcon::DoubleClick); }
+    static bool TrayShown(const TfrmMain& f) { return f.FTrayVisible; }
+    static bool CheckEnabled(const TfrmMain& f) { return f.FCheckEnabled; }
+    static bool CheckTicking(const TfrmMain& f) { return f.tmrFECheck.isActive(); }
+    static int CheckPeriodMs(const TfrmMain& f) { return f.FCheckPeriodMs; }
+    static bool AutomaticStartArmed(const TfrmMain& f) { return f.tmrAutomaticMode.isActive(); }
+    static const TDVBackendService* Client(const TfrmMain& f) { return f.FDVClient.get(); }
+    static const QStringList* XmlMask(const TfrmMain& f) { return f.FXmlMask.get(); }
+    static QString OutgoingFolder(const TfrmMain& f) { return f.FFECartellaDaInviare; }
+};
+using Access = TfrmMainTestAccess;
+
+namespace {
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+void RunEventsFor(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// The messages of the log file, in order (the text after the 27 characters of timestamp and tag).
+std::vector<QString> LogMessages()
+{
+    std::vector<QString> messages;
+    for (const QString& line : FromWindows1252(ReadBytes(TfrmMain::LogFilePath())).split("\r\n", Qt::SkipEmptyParts))
+        messages.push_back(line.mid(27));
+    return messages;
+}
+
+// Every test runs in a working directory of its own, with message boxes recorded instead of shown.
+class FormMainTest : public testing::Test
+{
+protected:
+    FormMainTest() : FPreviousDir(QDir::currentPath())
+    {
+        QDir::setCurrent(FDir.path());
+        Outgoing = FDir.path() + "/da inviare";
+        QDir().mkpath(Outgoing);
+        VornMessageBox::SetObserverForTesting([this](const QString& text) { Boxes.push_back(text); });
+    }
+    ~FormMainTest() override
+    {
+        Form.reset();
+        VornMessageBox::SetObserverForTesting({});
+        QDir::setCurrent(FPreviousDir);
+    }
+
+    void WriteConfig(const QByteArray& text) { WriteBytes(TfrmMain::ConfigFilePath(), text); }
+
+    TfrmMain& Create()
+    {
+        Form = std::make_unique<TfrmMain>();
+        if (AppLog)
+            AppLog->SetWriteDelayForTesting(std::chrono::milliseconds(0));
+        return *Form;
+    }
+
+    // A window whose boxes pass the settings check.
+    TfrmMain& CreateFilledIn()
+    {
+        TfrmMain& form = Create();
+        Access::Database(form)->setText(" DEMO01 ");
+        Access::Username(form)->setText("\tmario.rossi ");
+        Access::Password(form)->setText("  s3gr3ta ");
+        Access::Folder(form)->setText(Outgoing);
+        Access::Interval(form)->setText("120");
+        return form;
+    }
+
+    QTemporaryDir FDir;
+    QString FPreviousDir;
+    QString Outgoing;
+    std::vector<QString> Boxes;
+    std::unique_ptr<TfrmMain> Form;
+};
+
+TEST_F(FormMainTest, WithoutAConfigurationTheBoxesAreEmptyAndNothingStarts)
+{
+    TfrmMain& form = Create();
+
+    EXPECT_EQ(Access::Database(form)->text(), "");
+    EXPECT_EQ(Access::Folder(form)->text(), "");
+    EXPECT_EQ(Access::Interval(form)->text(), "120");
+    EXPECT_FALSE(Access::AutomaticStart(form)->isChecked());
+    EXPECT_FALSE(Access::AutomaticStartArmed(form));
+    EXPECT_EQ(Access::Client(form)->FirmType(), "aziende");
+    EXPECT_EQ(*Access::XmlMask(form), (QStringList{".xml", ".p7m"}));
+    EXPECT_EQ(form.windowTitle(),
+              "VORN Automatic (ver. " + GetFileVersions(QCoreApplication::applicationFilePath()).File + ")");
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_FALSE(QFile::exists(TfrmMain::ConfigFilePath()));
+    // The log is there at its default level: the start lines only.
+    EXPECT_EQ(LogMessages(), (std::vector<QString>{"Log Start", "Log Level: WARNING"}));
+}
+
+TEST_F(FormMainTest, TheConfigurationFillsTheBoxesAndArmsTheAutomaticStart)
+{
+    WriteConfig("[DLV]\r\nDatabase=DEMO01\r\nUsername=mario\r\nPassword=" + EncodePassword("pàss").toLatin1() +
+                "\r\nAutomaticMode=1\r\nFirmType=professionisti\r\n[FE]\r\nCartellaDaInviare=/x/y\r\n"
+                "CartellaRicevute=/r\r\nCheckIntervalSec=0x3C\r\n[Level]\r\nLevel=normal\r\n");
+    TfrmMain& form = Create();
+
+    EXPECT_EQ(Access::Database(form)->text(), "DEMO01");
+    EXPECT_EQ(Access::Username(form)->text(), "mario");
+    EXPECT_EQ(Access::Password(form)->text(), "pàss");
+    EXPECT_EQ(Access::Folder(form)->text(), "/x/y");
+    EXPECT_EQ(Access::ReceivedFolder(form)->text(), "/r");
+    EXPECT_EQ(Access::Interval(form)->text(), "60");
+    EXPECT_TRUE(Access::AutomaticStart(form)->isChecked());
+    EXPECT_TRUE(Access::AutomaticStartArmed(form));
+    EXPECT_EQ(Access::Client(form)->FirmType(), "professionisti");
+    // Only the firm type reaches the client at start-up.
+    EXPECT_EQ(Access::Client(form)->Username(), "");
+    EXPECT_EQ(LogMessages(), (std::vector<QString>{"Log Start", "Log Level: WARNING", "Log Level: NORMAL",
+                                                   "Caricamento configurazione"}));
+}
+
+TEST_F(FormMainTest, APasswordThatDoesNotDecodeEndsTheLoadingWithoutAutomaticStart)
+{
+    // "////" decodes to the bytes FF FF FF, which are not UTF-8.
+    WriteConfig("[DLV]\r\nDatabase=DEMO01\r\nUsername=mario\r\nPassword=////\r\nAutomaticMode=1\r\n"
+                "[FE]\r\nCartellaDaInviare=/x/y\r\n");
+    TfrmMain& form = Create();
+
+    const QString message = "No mapping for the Unicode character exists in the target multi-byte code page";
+    EXPECT_EQ(Boxes, std::vector<QString>{message});
+    EXPECT_EQ(LogMessages().back(), message);
+    // The boxes read before the failure are filled, the later ones are not.
+    EXPECT_EQ(Access::Username(form)->text(), "mario");
+    EXPECT_EQ(Access::Folder(form)->text(), "");
+    EXPECT_FALSE(Access::AutomaticStartArmed(form));
+    // The extension list is there all the same, for when OK enters automatic mode.
+    ASSERT_NE(Access::XmlMask(form), nullptr);
+    EXPECT_EQ(Access::XmlMask(form)->size(), 2);
+}
+
+TEST_F(FormMainTest, ALogThatCannotBeCreatedIsReportedAndTheWindowStillWorks)
+{
+    QDir().mkpath(TfrmMain::LogFilePath());
+    WriteConfig("[DLV]\r\nDatabase=DEMO01\r\n");
+    TfrmMain& form = Create();
+
+    EXPECT_EQ(AppLog, nullptr);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Access::Database(form)->text(), "DEMO01");
+
+    // The hook has no log to write to: it still shows the failure.
+    Access::Database(form)->clear();
+    Access::ClickOk(form);
+    EXPECT_EQ(Boxes.back(), "Databse non specificato");
+}
+
+struct CheckCase
+{
+    const char* Name;
+    QString Database, Username, Password, Folder, Interval;
+    QString Message; // with %1 for the outgoing folder
+};
+
+TEST_F(FormMainTest, TheSettingsCheckStopsAtTheFirstFailingStepWithItsMessage)
+{
+    const QString folder = Outgoing;
+    WriteBytes(FDir.path() + "/un file", "x");
+    QDir().mkpath(FDir.path() + "/con file Inviate");
+    WriteBytes(FDir.path() + "/con file Inviate/Inviate", "x");
+    QDir().mkpath(FDir.path() + "/con file Errori");
+    WriteBytes(FDir.path() + "/con file Errori/Errori", "x");
+
+    const std::vector<CheckCase> cases = {
+        {"no database", "", "u", "p", folder, "1", "Databse non specificato"},
+        {"blank database", " \t ", "u", "p", folder, "1", "Databse non specificato"},
+        {"no username", "d", "  ", "p", folder, "1", "Username non specificato"},
+        {"no password", "d", "u", "\n", folder, "1", "Password non specificata"},
+        {"no folder", "d", "u", "p", "", "1", "Cartella indicata per le fatture da inviare non esiste"},
+        {"missing folder", "d", "u", "p", folder + "/manca", "1",
+         "Cartella indicata per le fatture da inviare non esiste"},
+        {"a file, not a folder", "d", "u", "p", FDir.path() + "/un file", "1",
+         "Cartella indicata per le fatture da inviare non esiste"},
+        // Tested as typed: a trailing blank names another folder here.
+        {"folder with a trailing blank", "d", "u", "p", folder + " ", "1",
+         "Cartella indicata per le fatture da inviare non esiste"},
+        {"a file named Inviate", "d", "u", "p", FDir.path() + "/con file Inviate", "1",
+         "Errore in creazione cartella fatture inviate: " + FDir.path() + "/con file Inviate/Inviate"},
+        {"a file named Errori", "d", "u", "p", FDir.path() + "/con file Errori", "1",
+         "Errore in creazione cartella fatture in errore: " + FDir.path() + "/con file Errori/Errori"},
+        {"empty interval", "d", "u", "p", folder, "", "'' is not a valid integer value"},
+        {"letters in the interval", "d", "u", "p", folder, "12a", "'12a' is not a valid integer value"},
+        {"trailing blank in the interval", "d", "u", "p", folder, "5 ", "'5 ' is not a valid integer value"},
+        {"negative interval", "d", "u", "p", folder, "-1", "'-1' is not a valid integer value"},
+        {"interval past 32 bits of milliseconds", "d", "u", "p", folder, "2147484",
+         "'2147484' is not a valid integer value"},
+        {"interval past 32 bits", "d", "u", "p", folder, "4294967296", "'4294967296' is not a valid integer value"},
+    };
+    TfrmMain& form = Create();
+    for (const CheckCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Boxes.clear();
+        Access::Database(form)->setText(c.Database);
+        Access::Username(form)->setText(c.Username);
+        Access::Password(form)->setText(c.Password);
+        Access::Folder(form)->setText(c.Folder);
+        Access::Interval(form)->setText(c.Interval);
+
+        Access::ClickOk(form);
+
+        EXPECT_EQ(Boxes, std::vector<QString>{c.Message});
+        EXPECT_FALSE(Access::TrayShown(form));
+        EXPECT_FALSE(Access::CheckEnabled(form));
+        EXPECT_FALSE(QFile::exists(TfrmMain::ConfigFilePath()));
+    }
+}
+
+TEST_F(FormMainTest, TheIntervalTextSetsTheCheckPeriod)
+{
+    struct Case
+    {
+        QString Text;
+        int PeriodMs;
+    };
+    const std::vector<Case> cases = {
+        {"120", 120000}, {"0x3C", 60000}, {"$3C", 60000},     {" 7", 7000},
+        {"+2", 2000},    {"1", 1000},     {"2147483", 2147483000},
+    };
+    TfrmMain& form = CreateFilledIn();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Text.toStdString());
+        Access::Interval(form)->setText(c.Text);
+        Access::ClickOk(form);
+        EXPECT_TRUE(Boxes.empty());
+        EXPECT_EQ(Access::CheckPeriodMs(form), c.PeriodMs);
+        EXPECT_TRUE(Access::CheckTicking(form));
+    }
+}
+
+TEST_F(FormMainTest, AnIntervalOfZeroEntersAutomaticModeWithoutEverTicking)
+{
+    TfrmMain& form = CreateFilledIn();
+    WriteBytes(Outgoing + "/fattura.xml", "<a/>");
+    Access::Interval(form)->setText("0");
+
+    Access::ClickOk(form);
+    RunEventsFor(200);
+
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(Access::TrayShown(form));
+    EXPECT_TRUE(Access::CheckEnabled(form));
+    EXPECT_FALSE(Access::CheckTicking(form));
+    EXPECT_TRUE(QFile::exists(Outgoing + "/fattura.xml"));
+
+    // A period set later, while enabled, starts the ticks.
+    Access::Interval(form)->setText("3600");
+    Access::ClickOk(form);
+    EXPECT_TRUE(Access::CheckTicking(form));
+}
+
+TEST_F(FormMainTest, OkAppliesTheTrimmedSettingsSavesThemAndEntersAutomaticMode)
+{
+    WriteConfig("[DLV]\r\nFirmType=professionisti\r\n");
+    TfrmMain& form = CreateFilledIn();
+    Access::ReceivedFolder(form)->setText(" /ricevute ");
+    Access::AutomaticStart(form)->setChecked(true);
+    WriteConfig("[DLV]\r\nFirmType=associazioni\r\n");
+
+    Access::ClickOk(form);
+
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_EQ(Access::Client(form)->Username(), "mario.rossi@DEMO01");
+    EXPECT_EQ(Access::Client(form)->Password(), "s3gr3ta");
+    // The firm type is read again after the writes.
+    EXPECT_EQ(Access::Client(form)->FirmType(), "associazioni");
+    EXPECT_EQ(Access::OutgoingFolder(form), Outgoing);
+    EXPECT_TRUE(QFileInfo(Outgoing + "/Inviate").isDir());
+    EXPECT_TRUE(QFileInfo(Outgoing + "/Errori").isDir());
+
+    const TConfigFile config(TfrmMain::ConfigFilePath());
+    EXPECT_EQ(config.ReadString("DLV", "Database", "?"), "DEMO01");
+    EXPECT_EQ(config.ReadString("DLV", "Username", "?"), "mario.rossi");
+    EXPECT_EQ(config.ReadString("DLV", "Password", "?"), EncodePassword("s3gr3ta"));
+    EXPECT_EQ(config.ReadString("DLV", "AutomaticMode", "?"), "1");
+    EXPECT_EQ(config.ReadString("FE", "CartellaDaInviare", "?"), Outgoing);
+    EXPECT_EQ(config.ReadString("FE", "CartellaRicevute", "?"), "/ricevute");
+    EXPECT_EQ(config.ReadString("FE", "CheckIntervalSec", "?"), "120");
+
+    EXPECT_TRUE(Access::TrayShown(form));
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(Access::CheckTicking(form));
+}
+
+TEST_F(FormMainTest, ANewConfigurationFileHasTheKeysInTheirSections)
+{
+    TfrmMain& form = CreateFilledIn();
+    Access::ClickOk(form);
+    EXPECT_EQ(ReadBytes(TfrmMain::ConfigFilePath()),
+              "[DLV]\r\nDatabase=DEMO01\r\nUsername=mario.rossi\r\nPassword=" + EncodePassword("s3gr3ta").toLatin1() +
+                  "\r\nAutomaticMode=0\r\n[FE]\r\nCartellaDaInviare=" + QFile::encodeName(Outgoing) +
+                  "\r\nCartellaRicevute=\r\nCheckIntervalSec=120\r\n");
+}
+
+TEST_F(FormMainTest, TheHookShowsABoxOnlyWhileTheTrayIconIsHidden)
+{
+    WriteConfig("[Level]\r\nLevel=error\r\n");
+    TfrmMain& form = CreateFilledIn();
+
+    form.apeVORNException(std::make_exception_ptr(EVornError("configurazione")));
+    Access::ClickOk(form);
+    form.apeVORNException(std::make_exception_ptr(EVornError("automatica")));
+    form.apeVORNException(std::make_exception_ptr(std::runtime_error("other kind")));
+
+    EXPECT_EQ(Boxes, std::vector<QString>{"configurazione"});
+    const std::vector<QString> log = LogMessages();
+    EXPECT_EQ(std::vector<QString>(log.end() - 3, log.end()),
+              (std::vector<QString>{"configurazione", "automatica", "other kind"}));
+}
+
+// An exception that escapes the handling of any event reaches the hook through the application.
+TEST_F(FormMainTest, WhatEscapesAnEventHandlerReachesTheHook)
+{
+    class Thrower : public QObject
+    {
+    public:
+        bool event(QEvent* e) override
+        {
+            if (e->type() == QEvent::User)
+                throw EVornError("dal gestore");
+            return QObject::event(e);
+        }
+    };
+    ASSERT_NE(TVornApplication::Instance(), nullptr);
+    Create();
+    Thrower thrower;
+    QEvent event(QEvent::User);
+    QCoreApplication::sendEvent(&thrower, &event);
+    EXPECT_EQ(Boxes, std::vector<QString>{"dal gestore"});
+}
+
+TEST_F(FormMainTest, DoubleClickingTheTrayIconLeavesAutomaticMode)
+{
+    WriteConfig("[Level]\r\nLevel=normal\r\n");
+    TfrmMain& form = CreateFilledIn();
+    Access::ClickOk(form);
+    ASSERT_TRUE(Access::TrayShown(form));
+
+    Access::DoubleClickTray(form);
+
+    EXPECT_FALSE(Access::TrayShown(form));
+    EXPECT_FALSE(Access::CheckEnabled(form));
+    EXPECT_FALSE(Access::CheckTicking(form));
+    EXPECT_TRUE(form.isVisible());
+    const std::vector<QString> log = LogMessages();
+    EXPECT_EQ(std::vector<QString>(log.end() - 2, log.end()),
+              (std::vector<QString>{"Modalità automatica attivata", "Modalità automatica disattivata"}));
+}
+
+// The tray double-click comes while a tick waits before its uploads: once automatic mode is left,
+// the tick's end must not start the checks again.
+TEST_F(FormMainTest, LeavingAutomaticModeDuringATickLeavesTheChecksStopped)
+{
+    TfrmMain& form = CreateFilledIn();
+    WriteBytes(Outgoing + "/notes.txt", "not an invoice, but it makes the tick pause");
+    Access::Interval(form)->setText("1");
+    Access::ClickOk(form);
+    bool clickedDuringTheTick = false;
+    QTimer::singleShot(2000, &form, [&] {
+        clickedDuringTheTick = !Access::CheckEnabled(form) && Access::TrayShown(form);
+        Access::DoubleClickTray(form);
+    });
+
+    RunEventsFor(4500);
+
+    EXPECT_TRUE(clickedDuringTheTick);
+    EXPECT_FALSE(Access::TrayShown(form));
+    EXPECT_FALSE(Access::CheckEnabled(form));
+    EXPECT_FALSE(Access::CheckTicking(form));
+    EXPECT_TRUE(Boxes.empty());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    // Also when the test list is read at build time, where no test property sets it.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TVornApplication application(argc, argv);
+    application.setQuitOnLastWindowClosed(false);
+    return RUN_ALL_TESTS();
+}
