@@ -6,6 +6,7 @@
 #include "Errors.h"
 #include "RecordFromJson.h"
 #include "Text.h"
+#include "UniqueFd.h"
 
 #include <QDir>
 #include <QFile>
@@ -184,23 +185,6 @@ std::unique_ptr<TJSONValue> ParseAnswer(const QByteArray& body, const QString& c
 
 // ---- The invoice file -----------------------------------------------------------------------
 
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : FFd(fd) {}
-    ~FileDescriptor()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
-
 // Linux files have no share modes, so "nobody else may have it open" becomes: nobody is writing
 // it, in any of the three ways the kernel lets us see without waiting. Each check says whether a
 // writer holds the file; a check the kernel cannot answer here (not our file, a file system
@@ -245,7 +229,7 @@ QByteArray ReadWholeFileUnshared(const QString& path)
     };
 
     // O_NONBLOCK: opening a FIFO by mistake must not hang the dispatch cycle.
-    const FileDescriptor file(
+    const TUniqueFd file(
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (file.Get() < 0)
         fail(errno);

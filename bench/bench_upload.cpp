@@ -27,7 +27,8 @@ constexpr char kPassword[] = "bench";
 QByteArray SmallInvoice(int number)
 {
     QByteArray xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<p:FatturaElettronica versione=\"FPR12\">\n";
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<p:FatturaElettronica "
+        "xmlns:p=\"http://ivaservizi.agenziaentrate.gov.it/docs/xsd/fatture/v1.2\" versione=\"FPR12\">\n";
     xml += "  <FatturaElettronicaBody><DatiGenerali><DatiGeneraliDocumento><Numero>" +
            QByteArray::number(number) + "</Numero></DatiGeneraliDocumento></DatiGenerali>\n";
     while (xml.size() < 2000)

@@ -203,6 +203,18 @@ TEST_F(HttpsTransportTest, RedirectsKeepThePostAndItsBody)
     }
 }
 
+TEST_F(HttpsTransportTest, SeeOtherTurnsThePostIntoAGet)
+{
+    // 303 says "fetch the answer elsewhere": the request itself has been taken.
+    Backend.PushAnswer(Redirect(303, EndpointUrl(Backend.Port())));
+    Backend.PushAnswer(JsonAnswer(R"({"error":""})"));
+    EXPECT_EQ(Post().StatusCode, 200);
+    const auto requests = Backend.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].Method, "GET");
+    EXPECT_EQ(requests[1].Body, "");
+}
+
 TEST_F(HttpsTransportTest, FiveRedirectsInARowAreFollowedASixthFails)
 {
     const std::string target = EndpointUrl(Backend.Port());
