@@ -1,4 +1,5 @@
 #include "Form_Main.h"
+#include "HttpsClient.h"
 #include "MessageBox.h"
 #include "TerminationSignals.h"
 #include "VornApplication.h"
@@ -7,6 +8,8 @@
 
 int main(int argc, char** argv)
 {
+    // Before the toolkit starts any thread of its own.
+    THttpsClient::GlobalInit();
     TVornApplication application(argc, argv);
     // The program ends when its window is closed, not when the last visible window goes: in
     // automatic mode the window is hidden, and a message box may be the only window for a while.

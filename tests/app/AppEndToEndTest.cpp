@@ -1,0 +1,289 @@
+// The real VORN_Automatic program, started in a working directory of its own against the substitute
+// backend, which this test process serves on the build's service port with the fixture's PKI.
+
+#include "InvoiceFolders.h"
+
+#include "ConfigFile.h"
+#include "EndToEnd.h"
+#include "SubstituteBackend.h"
+#include "Text.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <random>
+#include <vector>
+
+using dispatch_test::InvoiceFolders;
+using dispatch_test::ReadBytes;
+using dispatch_test::WriteBytes;
+
+namespace {
+
+constexpr char kDatabase[] = "DEMO01";
+constexpr char kUsername[] = "mario.rossi";
+constexpr char kPassword[] = "s3gr3ta";
+const QString kStopped = "Log Stop";
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+struct LogLine
+{
+    QString Tag; // "   ", "WRN" or "ERR"
+    QString Message;
+};
+
+class AppEndToEndTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // The program reaches the backend only at the domain and through the CA it was built with.
+        if (!EndToEndServiceDomain().startsWith("localhost:") ||
+            QFileInfo(QStringLiteral(VORN_CA_BUNDLE)).absoluteFilePath() !=
+                QFileInfo(EndToEndPki().CaFile).absoluteFilePath())
+            GTEST_SKIP() << "the build does not talk to a local backend with the fixture's CA";
+        substitute::Options options;
+        options.CertFile = EndToEndPki().ServerCert.toStdString();
+        options.KeyFile = EndToEndPki().ServerKey.toStdString();
+        options.Username = std::string(kUsername) + "@" + kDatabase;
+        options.Password = kPassword;
+        options.Port = EndToEndPort();
+        Backend = std::make_unique<substitute::Backend>(options);
+        Folders = std::make_unique<InvoiceFolders>(Dir.path() + "/da inviare");
+    }
+
+    void TearDown() override
+    {
+        if (Process && Process->state() != QProcess::NotRunning) {
+            Process->kill();
+            Process->waitForFinished(10000);
+        }
+        if (Folders)
+            Folders->ExpectEveryInvoiceInExactlyOnePlace();
+    }
+
+    void WriteConfig(const QString& level, const QString& password = EncodePassword(kPassword))
+    {
+        WriteBytes(Dir.path() + "/VORN_Automatic.ini",
+                   ("[DLV]\r\nDatabase=" + QString(kDatabase) + "\r\nUsername=" + kUsername + "\r\nPassword=" +
+                    password + "\r\nAutomaticMode=1\r\n[FE]\r\nCartellaDaInviare=" + Folders->Outgoing() +
+                    "\r\nCheckIntervalSec=1\r\n[Level]\r\nLevel=" + level + "\r\n")
+                       .toUtf8());
+    }
+
+    void Start()
+    {
+        Process = std::make_unique<QProcess>();
+        Process->setProgram(QStringLiteral(VORN_AUTOMATIC_PROGRAM));
+        Process->setWorkingDirectory(Dir.path());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        Process->setProcessEnvironment(environment);
+        Process->setStandardOutputFile(Dir.path() + "/stdout.txt", QIODevice::Append);
+        Process->setStandardErrorFile(Dir.path() + "/stderr.txt", QIODevice::Append);
+        Process->start();
+        ASSERT_TRUE(Process->waitForStarted(10000));
+    }
+
+    // Sends the signal and waits for the program to end; its exit code (-1 when it did not end).
+    int Stop(int signal)
+    {
+        ::kill(static_cast<pid_t>(Process->processId()), signal);
+        if (!Process->waitForFinished(30000))
+            return -1;
+        return Process->exitStatus() == QProcess::NormalExit ? Process->exitCode() : -1;
+    }
+
+    std::vector<LogLine> Log() const
+    {
+        std::vector<LogLine> lines;
+        const QString text = FromWindows1252(ReadBytes(Dir.path() + "/VORN_Automatic.log"));
+        for (const QString& line : text.split("\r\n", Qt::SkipEmptyParts))
+            lines.push_back({line.mid(22, 3), line.mid(27)});
+        return lines;
+    }
+
+    std::vector<QString> LogMessages(const QString& tag = "   ") const
+    {
+        std::vector<QString> messages;
+        for (const LogLine& line : Log())
+            if (line.Tag == tag)
+                messages.push_back(line.Message);
+        return messages;
+    }
+
+    bool Logged(const QString& message, const QString& tag = "   ") const
+    {
+        const auto messages = LogMessages(tag);
+        return std::find(messages.begin(), messages.end(), message) != messages.end();
+    }
+
+    QString Diagnostics() const { return QString::fromUtf8(ReadBytes(Dir.path() + "/stderr.txt")); }
+
+    bool NoInvoiceLeft() const
+    {
+        for (const QString& name : InvoiceFolders::Files(Folders->Outgoing()))
+            if (name.endsWith(".xml") || name.endsWith(".p7m"))
+                return false;
+        return true;
+    }
+
+    QTemporaryDir Dir;
+    std::unique_ptr<substitute::Backend> Backend;
+    std::unique_ptr<InvoiceFolders> Folders;
+    std::unique_ptr<QProcess> Process;
+};
+
+TEST_F(AppEndToEndTest, AutomaticStartArchivesTheInvoicesAndLogsTheRun)
+{
+    WriteConfig("normal");
+    Folders->Drop("IT01234567890_00001.xml");
+    Folders->Drop("rotta.XML", "<FatturaElettronica><aperta>");
+    Folders->Drop("notes.txt", "not an invoice");
+
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return NoInvoiceLeft(); }, 60000)) << Diagnostics().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return Logged("InviaFattura: rotta.XML"); }, 10000));
+    EXPECT_EQ(Stop(SIGTERM), 0) << Diagnostics().toStdString();
+
+    const auto invoices = Backend->Invoices();
+    ASSERT_EQ(invoices.size(), 1u);
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()),
+              QStringList{"IT01234567890_00001_" + QString::fromStdString(invoices[0].IdCoda) + ".xml"});
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Errori(), true), (QStringList{"rotta.XML", "rotta.XML_ERRORE.log"}));
+    EXPECT_TRUE(ReadBytes(Folders->InErrori("rotta.XML_ERRORE.log"))
+                    .startsWith("Errore durante tentativo di invio fattura: rotta.XML\r\nMessaggio: \r\n"
+                                "Errore in invio fattura: Il file rotta.XML non \xe8 un XML ben formato"));
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Outgoing()), QStringList{"notes.txt"});
+
+    // Uploads in the order of the listing; the refusal is in its error text, not in the log.
+    EXPECT_EQ(LogMessages(), (std::vector<QString>{"Log Start", "Log Level: WARNING", "Log Level: NORMAL",
+                                                   "Caricamento configurazione", "Modalità automatica attivata",
+                                                   "InviaFattura: IT01234567890_00001.xml",
+                                                   "InviaFattura: rotta.XML", kStopped}));
+    EXPECT_TRUE(LogMessages("ERR").empty());
+}
+
+TEST_F(AppEndToEndTest, ATransportFailureLeavesTheFilesForTheNextTick)
+{
+    WriteConfig("normal");
+    Folders->Drop("A.xml");
+    Folders->Drop("B.xml");
+    substitute::ScriptedAnswer dropped;
+    dropped.DropConnection = true;
+    Backend->PushAnswer(dropped);
+
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return !LogMessages("ERR").empty(); }, 60000)) << Diagnostics().toStdString();
+    // The failed tick ended at the first file: both are still there, only one was sent.
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Outgoing()), (QStringList{"A.xml", "B.xml"}));
+    EXPECT_EQ(Backend->Requests().size(), 1u);
+
+    // The next tick sends both.
+    ASSERT_TRUE(WaitUntil([&] { return NoInvoiceLeft(); }, 60000));
+    EXPECT_EQ(Stop(SIGTERM), 0);
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()), (QStringList{"A_1.xml", "B_2.xml"}));
+    EXPECT_EQ(LogMessages("ERR").size(), 1u);
+    EXPECT_EQ(LogMessages().back(), kStopped);
+}
+
+TEST_F(AppEndToEndTest, AFailedMoveKeepsTheFileWhichIsSentAgainAtTheNextTick)
+{
+    WriteConfig("warning");
+    Folders->Place(Folders->InInviate("A_1.xml"), "an earlier invoice that took the name");
+    Folders->Drop("A.xml");
+
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return NoInvoiceLeft(); }, 60000)) << Diagnostics().toStdString();
+    EXPECT_EQ(Stop(SIGTERM), 0);
+
+    EXPECT_EQ(LogMessages("ERR"), std::vector<QString>{"Errore in archiviazione fattura dopo invio: A.xml -> " +
+                                                       Folders->InInviate("A_1.xml")});
+    // The backend has it twice: the price of a failed move.
+    EXPECT_EQ(Backend->Invoices().size(), 2u);
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()), (QStringList{"A_1.xml", "A_2.xml"}));
+    EXPECT_EQ(ReadBytes(Folders->InInviate("A_1.xml")), "an earlier invoice that took the name");
+}
+
+TEST_F(AppEndToEndTest, ALoadingFailureIsLoggedAndPreventsTheAutomaticStart)
+{
+    WriteConfig("normal", "////");
+    Folders->Drop("A.xml");
+
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return !LogMessages("ERR").empty(); }, 30000)) << Diagnostics().toStdString();
+    // Longer than the automatic start's 2 s, a tick and its pause.
+    QThread::msleep(5000);
+    // The message box is still open: the stop request must close it too.
+    EXPECT_EQ(Stop(SIGINT), 0) << Diagnostics().toStdString();
+
+    EXPECT_EQ(LogMessages("ERR"),
+              std::vector<QString>{"No mapping for the Unicode character exists in the target multi-byte code page"});
+    EXPECT_FALSE(Logged("Modalità automatica attivata"));
+    EXPECT_TRUE(Backend->Requests().empty());
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Outgoing()), QStringList{"A.xml"});
+    EXPECT_EQ(LogMessages().back(), kStopped);
+}
+
+// Killed without warning at random moments of its work, the program never leaves an invoice in two
+// places or none, nor a cut-off copy.
+TEST_F(AppEndToEndTest, KilledDuringDispatchEveryInvoiceIsInExactlyOnePlace)
+{
+    WriteConfig("warning");
+    for (int i = 0; i < 60; ++i) {
+        const QString name = QStringLiteral("IT01234567890_%1.xml").arg(i, 5, 10, QLatin1Char('0'));
+        if (i % 6 == 5)
+            Folders->Drop(name, "<rotta numero=\"" + QByteArray::number(i) + "\">");
+        else
+            Folders->Drop(name);
+    }
+    const unsigned seed = std::random_device()();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+
+    QElapsedTimer clock;
+    clock.start();
+    int rounds = 0;
+    while (rounds < 5 && !NoInvoiceLeft() && clock.elapsed() < 90000) {
+        ++rounds;
+        const size_t requestsBefore = Backend->Requests().size();
+        Start();
+        ASSERT_TRUE(WaitUntil([&] { return Backend->Requests().size() > requestsBefore; }, 30000))
+            << Diagnostics().toStdString();
+        QThread::msleep(std::uniform_int_distribution<int>(0, 400)(random));
+        EXPECT_EQ(Stop(SIGKILL), -1);
+        SCOPED_TRACE("round " + std::to_string(rounds));
+        Folders->ExpectEveryInvoiceInExactlyOnePlace();
+        // What Inviate holds, the backend accepted.
+        for (const QString& name : InvoiceFolders::Files(Folders->Inviate())) {
+            const QString idCoda = QRegularExpression("_(\\d+)\\.xml$").match(name).captured(1);
+            bool known = false;
+            for (const substitute::StoredInvoice& invoice : Backend->Invoices())
+                known = known || QString::fromStdString(invoice.IdCoda) == idCoda;
+            EXPECT_TRUE(known) << name.toStdString();
+        }
+    }
+    EXPECT_GE(rounds, 2);
+}
+
+} // namespace
