@@ -29,7 +29,8 @@ namespace {
 
 const QString kCaption = QStringLiteral("VORN Automatic");
 const QString kBalloonTitle = QStringLiteral("Ripristina l'applicazione.");
-const QString kBalloonText = QStringLiteral("Doppio click sulla system tray icon per ripristinare l'applicazione.");
+const QString kBalloonText =
+    QStringLiteral("Doppio click sulla system tray icon per ripristinare l'applicazione.");
 constexpr int kAutomaticStartDelayMs = 2000;
 // The largest interval whose milliseconds still fit a signed 32-bit period.
 constexpr qint32 kMaxIntervalSec = 2147483;
@@ -106,8 +107,7 @@ qint32 CheckIntervalSeconds(const QString& text)
 
 } // namespace
 
-template <class Handler>
-void TfrmMain::Guarded(Handler handler)
+template <class Handler> void TfrmMain::Guarded(Handler handler)
 {
     try {
         handler();
@@ -131,7 +131,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent), tyiVORN(this)
     connect(&tmrFECheck, &QTimer::timeout, this, [this] { Guarded([this] { tmrFECheckTimer(); }); });
     tmrAutomaticMode.setSingleShot(true);
     tmrAutomaticMode.setInterval(kAutomaticStartDelayMs);
-    connect(&tmrAutomaticMode, &QTimer::timeout, this, [this] { Guarded([this] { tmrAutomaticModeTimer(); }); });
+    connect(&tmrAutomaticMode, &QTimer::timeout, this,
+            [this] { Guarded([this] { tmrAutomaticModeTimer(); }); });
 
     // apeVORN: what escapes the handling of any other event reaches the same hook.
     if (TVornApplication* application = TVornApplication::Instance())
@@ -203,11 +204,11 @@ void TfrmMain::LoadSettings()
     SetBoxText(edtPassword, DecodePassword(ReadText(config, kPassword)));
     SetBoxText(edtFECartellaDaInviare, ReadText(config, kCartellaDaInviare));
     SetBoxText(edtFECartellaRicevute, ReadText(config, kCartellaRicevute));
-    SetBoxText(edtIntervalloSec,
-               QString::number(config.ReadInteger(QLatin1String(kCheckIntervalSec.Section),
-                                                  QLatin1String(kCheckIntervalSec.Key), kDefaultCheckIntervalSec)));
-    chkEseguiInAvvio->setChecked(config.ReadBool(QLatin1String(kAutomaticMode.Section),
-                                                 QLatin1String(kAutomaticMode.Key), false));
+    SetBoxText(edtIntervalloSec, QString::number(config.ReadInteger(QLatin1String(kCheckIntervalSec.Section),
+                                                                    QLatin1String(kCheckIntervalSec.Key),
+                                                                    kDefaultCheckIntervalSec)));
+    chkEseguiInAvvio->setChecked(
+        config.ReadBool(QLatin1String(kAutomaticMode.Section), QLatin1String(kAutomaticMode.Key), false));
     config.Close();
 }
 
@@ -318,8 +319,10 @@ void TfrmMain::CheckAndApplySettings()
     const QString folderText = edtFECartellaDaInviare->text();
     if (!FolderExists(folderText))
         throw EVornError(QStringLiteral("Cartella indicata per le fatture da inviare non esiste"));
-    EnsureSubFolder(folderText, kCartellaInviate, QStringLiteral("Errore in creazione cartella fatture inviate: "));
-    EnsureSubFolder(folderText, kCartellaErrori, QStringLiteral("Errore in creazione cartella fatture in errore: "));
+    EnsureSubFolder(folderText, kCartellaInviate,
+                    QStringLiteral("Errore in creazione cartella fatture inviate: "));
+    EnsureSubFolder(folderText, kCartellaErrori,
+                    QStringLiteral("Errore in creazione cartella fatture in errore: "));
 
     if (FDVClient) {
         FDVClient->SetUsername(username + QLatin1Char('@') + database);

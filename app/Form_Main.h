@@ -60,8 +60,7 @@ private:
     void CreateControls();
 
     // Runs an event handler; what it throws goes to the exception hook.
-    template <class Handler>
-    void Guarded(Handler handler);
+    template <class Handler> void Guarded(Handler handler);
 
     // Controls, owned by the window.
     QLineEdit* edtDatabase = nullptr;

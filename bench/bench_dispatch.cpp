@@ -29,10 +29,11 @@ QByteArray SmallInvoice(int number)
 {
     if (number % 10 == 0)
         return "<FatturaElettronica><Numero>" + QByteArray::number(number) + "</FatturaElettronica>";
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<p:FatturaElettronica "
-                     "xmlns:p=\"http://ivaservizi.agenziaentrate.gov.it/docs/xsd/fatture/v1.2\" versione=\"FPR12\">\n"
-                     "  <FatturaElettronicaBody><DatiGenerali><DatiGeneraliDocumento><Numero>" +
-                     QByteArray::number(number) + "</Numero></DatiGeneraliDocumento></DatiGenerali>\n";
+    QByteArray xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<p:FatturaElettronica "
+        "xmlns:p=\"http://ivaservizi.agenziaentrate.gov.it/docs/xsd/fatture/v1.2\" versione=\"FPR12\">\n"
+        "  <FatturaElettronicaBody><DatiGenerali><DatiGeneraliDocumento><Numero>" +
+        QByteArray::number(number) + "</Numero></DatiGeneraliDocumento></DatiGenerali>\n";
     while (xml.size() < 2000)
         xml += "    <DettaglioLinee><Descrizione>Servizio di consulenza</Descrizione></DettaglioLinee>\n";
     return xml + "  </FatturaElettronicaBody>\n</p:FatturaElettronica>\n";
@@ -79,7 +80,8 @@ int main(int argc, char** argv)
     client.SetUsername(QString::fromLatin1(kUsername));
     client.SetPassword(QString::fromLatin1(kPassword));
 
-    TOutgoingDispatch dispatch(outgoing, {QStringLiteral(".xml"), QStringLiteral(".p7m")}, client, [](quint32) {});
+    TOutgoingDispatch dispatch(outgoing, {QStringLiteral(".xml"), QStringLiteral(".p7m")}, client,
+                               [](quint32) {});
     QElapsedTimer clock;
     clock.start();
     try {
@@ -93,7 +95,8 @@ int main(int argc, char** argv)
     const int sent = CountFiles(outgoing + "/Inviate");
     const int refused = CountFiles(outgoing + "/Errori") / 2;
     if (sent + refused != count || CountFiles(outgoing) != 0) {
-        std::fprintf(stderr, "not every invoice was archived: %d sent, %d refused of %d\n", sent, refused, count);
+        std::fprintf(stderr, "not every invoice was archived: %d sent, %d refused of %d\n", sent, refused,
+                     count);
         return 1;
     }
     std::printf("dispatch: %d invoices (%d sent, %d refused) in %.2f s: %.1f invoices/s "

@@ -32,7 +32,8 @@ bool PathTaken(const QString& path)
 
 [[noreturn]] void ThrowCannotCreate(const QString& path, int error)
 {
-    throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, SystemErrorText(error)), error);
+    throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, SystemErrorText(error)),
+                      error);
 }
 
 } // namespace
@@ -46,9 +47,9 @@ QString JoinPath(const QString& folder, const QString& name)
 
 void WriteErrorText(const QString& path, const QString& N, const QString& message)
 {
-    const QByteArray content =
-        ToWindows1252(QStringLiteral("Errore durante tentativo di invio fattura: ") + N + QStringLiteral("\r\n") +
-                      QStringLiteral("Messaggio: \r\n") + message + QStringLiteral("\r\n"));
+    const QByteArray content = ToWindows1252(QStringLiteral("Errore durante tentativo di invio fattura: ") +
+                                             N + QStringLiteral("\r\n") + QStringLiteral("Messaggio: \r\n") +
+                                             message + QStringLiteral("\r\n"));
 
     // Written beside the target and renamed over it, so a crash never leaves a cut-off text.
     const QByteArray target = QFile::encodeName(path);
@@ -79,8 +80,7 @@ void WriteErrorText(const QString& path, const QString& N, const QString& messag
 TOutgoingDispatch::TOutgoingDispatch(QString folder, QStringList xmlMask, TDVBackendService& client,
                                      std::function<void(quint32)> wait)
     : FFolder(std::move(folder)), FXmlMask(std::move(xmlMask)), FClient(client), FWait(std::move(wait))
-{
-}
+{}
 
 QString TOutgoingDispatch::SendInvoice(const QString& N, bool FatturaInversa)
 {
@@ -123,8 +123,8 @@ void TOutgoingDispatch::ProcessOutgoingInvoices()
 void TOutgoingDispatch::ArchiveAccepted(const QString& N, const QString& base, const QString& extension,
                                         const QString& Q)
 {
-    const QString target = JoinPath(JoinPath(FFolder, kCartellaInviate),
-                                    base + QLatin1Char('_') + SafeNamePart(Q) + extension);
+    const QString target =
+        JoinPath(JoinPath(FFolder, kCartellaInviate), base + QLatin1Char('_') + SafeNamePart(Q) + extension);
     MoveOrFail(N, target);
 }
 

@@ -85,9 +85,9 @@ protected:
     void WriteConfig(const QString& level, const QString& password = EncodePassword(kPassword))
     {
         WriteBytes(Dir.path() + "/VORN_Automatic.ini",
-                   ("[DLV]\r\nDatabase=" + QString(kDatabase) + "\r\nUsername=" + kUsername + "\r\nPassword=" +
-                    password + "\r\nAutomaticMode=1\r\n[FE]\r\nCartellaDaInviare=" + Folders->Outgoing() +
-                    "\r\nCheckIntervalSec=1\r\n[Level]\r\nLevel=" + level + "\r\n")
+                   ("[DLV]\r\nDatabase=" + QString(kDatabase) + "\r\nUsername=" + kUsername +
+                    "\r\nPassword=" + password + "\r\nAutomaticMode=1\r\n[FE]\r\nCartellaDaInviare=" +
+                    Folders->Outgoing() + "\r\nCheckIntervalSec=1\r\n[Level]\r\nLevel=" + level + "\r\n")
                        .toUtf8());
     }
 
@@ -170,17 +170,19 @@ TEST_F(AppEndToEndTest, AutomaticStartArchivesTheInvoicesAndLogsTheRun)
     ASSERT_EQ(invoices.size(), 1u);
     EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()),
               QStringList{"IT01234567890_00001_" + QString::fromStdString(invoices[0].IdCoda) + ".xml"});
-    EXPECT_EQ(InvoiceFolders::Files(Folders->Errori(), true), (QStringList{"rotta.XML", "rotta.XML_ERRORE.log"}));
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Errori(), true),
+              (QStringList{"rotta.XML", "rotta.XML_ERRORE.log"}));
     EXPECT_TRUE(ReadBytes(Folders->InErrori("rotta.XML_ERRORE.log"))
                     .startsWith("Errore durante tentativo di invio fattura: rotta.XML\r\nMessaggio: \r\n"
                                 "Errore in invio fattura: Il file rotta.XML non \xe8 un XML ben formato"));
     EXPECT_EQ(InvoiceFolders::Files(Folders->Outgoing()), QStringList{"notes.txt"});
 
     // Uploads in the order of the listing; the refusal is in its error text, not in the log.
-    EXPECT_EQ(LogMessages(), (std::vector<QString>{"Log Start", "Log Level: WARNING", "Log Level: NORMAL",
-                                                   "Caricamento configurazione", "Modalità automatica attivata",
-                                                   "InviaFattura: IT01234567890_00001.xml",
-                                                   "InviaFattura: rotta.XML", kStopped}));
+    EXPECT_EQ(
+        LogMessages(),
+        (std::vector<QString>{"Log Start", "Log Level: WARNING", "Log Level: NORMAL",
+                              "Caricamento configurazione", "Modalità automatica attivata",
+                              "InviaFattura: IT01234567890_00001.xml", "InviaFattura: rotta.XML", kStopped}));
     EXPECT_TRUE(LogMessages("ERR").empty());
 }
 
@@ -217,8 +219,9 @@ TEST_F(AppEndToEndTest, AFailedMoveKeepsTheFileWhichIsSentAgainAtTheNextTick)
     ASSERT_TRUE(WaitUntil([&] { return NoInvoiceLeft(); }, 60000)) << Diagnostics().toStdString();
     EXPECT_EQ(Stop(SIGTERM), 0);
 
-    EXPECT_EQ(LogMessages("ERR"), std::vector<QString>{"Errore in archiviazione fattura dopo invio: A.xml -> " +
-                                                       Folders->InInviate("A_1.xml")});
+    EXPECT_EQ(LogMessages("ERR"),
+              std::vector<QString>{"Errore in archiviazione fattura dopo invio: A.xml -> " +
+                                   Folders->InInviate("A_1.xml")});
     // The backend has it twice: the price of a failed move.
     EXPECT_EQ(Backend->Invoices().size(), 2u);
     EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()), (QStringList{"A_1.xml", "A_2.xml"}));
@@ -238,7 +241,8 @@ TEST_F(AppEndToEndTest, ALoadingFailureIsLoggedAndPreventsTheAutomaticStart)
     EXPECT_EQ(Stop(SIGINT), 0) << Diagnostics().toStdString();
 
     EXPECT_EQ(LogMessages("ERR"),
-              std::vector<QString>{"No mapping for the Unicode character exists in the target multi-byte code page"});
+              std::vector<QString>{
+                  "No mapping for the Unicode character exists in the target multi-byte code page"});
     EXPECT_FALSE(Logged("Modalità automatica attivata"));
     EXPECT_TRUE(Backend->Requests().empty());
     EXPECT_EQ(InvoiceFolders::Files(Folders->Outgoing()), QStringList{"A.xml"});

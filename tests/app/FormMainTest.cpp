@@ -78,7 +78,8 @@ void RunEventsFor(int ms)
 std::vector<QString> LogMessages()
 {
     std::vector<QString> messages;
-    for (const QString& line : FromWindows1252(ReadBytes(TfrmMain::LogFilePath())).split("\r\n", Qt::SkipEmptyParts))
+    for (const QString& line :
+         FromWindows1252(ReadBytes(TfrmMain::LogFilePath())).split("\r\n", Qt::SkipEmptyParts))
         messages.push_back(line.mid(27));
     return messages;
 }
@@ -151,9 +152,10 @@ TEST_F(FormMainTest, WithoutAConfigurationTheBoxesAreEmptyAndNothingStarts)
 
 TEST_F(FormMainTest, TheConfigurationFillsTheBoxesAndArmsTheAutomaticStart)
 {
-    WriteConfig("[DLV]\r\nDatabase=DEMO01\r\nUsername=mario\r\nPassword=" + EncodePassword("pàss").toLatin1() +
-                "\r\nAutomaticMode=1\r\nFirmType=professionisti\r\n[FE]\r\nCartellaDaInviare=/x/y\r\n"
-                "CartellaRicevute=/r\r\nCheckIntervalSec=0x3C\r\n[Level]\r\nLevel=normal\r\n");
+    WriteConfig(
+        "[DLV]\r\nDatabase=DEMO01\r\nUsername=mario\r\nPassword=" + EncodePassword("pàss").toLatin1() +
+        "\r\nAutomaticMode=1\r\nFirmType=professionisti\r\n[FE]\r\nCartellaDaInviare=/x/y\r\n"
+        "CartellaRicevute=/r\r\nCheckIntervalSec=0x3C\r\n[Level]\r\nLevel=normal\r\n");
     TfrmMain& form = Create();
 
     EXPECT_EQ(Access::Database(form)->text(), "DEMO01");
@@ -245,7 +247,8 @@ TEST_F(FormMainTest, TheSettingsCheckStopsAtTheFirstFailingStepWithItsMessage)
         {"negative interval", "d", "u", "p", folder, "-1", "'-1' is not a valid integer value"},
         {"interval past 32 bits of milliseconds", "d", "u", "p", folder, "2147484",
          "'2147484' is not a valid integer value"},
-        {"interval past 32 bits", "d", "u", "p", folder, "4294967296", "'4294967296' is not a valid integer value"},
+        {"interval past 32 bits", "d", "u", "p", folder, "4294967296",
+         "'4294967296' is not a valid integer value"},
     };
     TfrmMain& form = Create();
     for (const CheckCase& c : cases) {
@@ -274,7 +277,7 @@ TEST_F(FormMainTest, TheIntervalTextSetsTheCheckPeriod)
         int PeriodMs;
     };
     const std::vector<Case> cases = {
-        {"120", 120000}, {"0x3C", 60000}, {"$3C", 60000},     {" 7", 7000},
+        {"120", 120000}, {"0x3C", 60000}, {"$3C", 60000},          {" 7", 7000},
         {"+2", 2000},    {"1", 1000},     {"2147483", 2147483000},
     };
     TfrmMain& form = CreateFilledIn();
@@ -347,9 +350,9 @@ TEST_F(FormMainTest, ANewConfigurationFileHasTheKeysInTheirSections)
     TfrmMain& form = CreateFilledIn();
     Access::ClickOk(form);
     EXPECT_EQ(ReadBytes(TfrmMain::ConfigFilePath()),
-              "[DLV]\r\nDatabase=DEMO01\r\nUsername=mario.rossi\r\nPassword=" + EncodePassword("s3gr3ta").toLatin1() +
-                  "\r\nAutomaticMode=0\r\n[FE]\r\nCartellaDaInviare=" + QFile::encodeName(Outgoing) +
-                  "\r\nCartellaRicevute=\r\nCheckIntervalSec=120\r\n");
+              "[DLV]\r\nDatabase=DEMO01\r\nUsername=mario.rossi\r\nPassword=" +
+                  EncodePassword("s3gr3ta").toLatin1() + "\r\nAutomaticMode=0\r\n[FE]\r\nCartellaDaInviare=" +
+                  QFile::encodeName(Outgoing) + "\r\nCartellaRicevute=\r\nCheckIntervalSec=120\r\n");
 }
 
 TEST_F(FormMainTest, TheHookShowsABoxOnlyWhileTheTrayIconIsHidden)

@@ -10,8 +10,8 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
-#include <gtest/gtest.h>
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <map>
 #include <ostream>
 
@@ -91,9 +91,7 @@ public:
     {
         QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
         if (!withErrorTexts)
-            names.erase(std::remove_if(names.begin(), names.end(),
-                                       IsErrorText),
-                        names.end());
+            names.erase(std::remove_if(names.begin(), names.end(), IsErrorText), names.end());
         return names;
     }
 

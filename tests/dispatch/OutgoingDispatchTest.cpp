@@ -59,8 +59,8 @@ substitute::ScriptedAnswer Dropped()
 
 QByteArray ErrorText(const QString& N, const QString& backendError)
 {
-    return ("Errore durante tentativo di invio fattura: " + N + "\r\nMessaggio: \r\nErrore in invio fattura: " +
-            backendError + "\r\n")
+    return ("Errore durante tentativo di invio fattura: " + N +
+            "\r\nMessaggio: \r\nErrore in invio fattura: " + backendError + "\r\n")
         .toLatin1();
 }
 
@@ -153,7 +153,8 @@ TEST_F(OutgoingDispatchTest, AcceptedAndRefusedFilesAreArchivedWithTheirNamesAnd
     EXPECT_EQ(requests[0].Field("FatturaInversa"), "N");
     ASSERT_EQ(requests[0].Files.size(), 1u);
     EXPECT_EQ(requests[0].Files[0].FileName, "IT01234567890_00001.XML");
-    EXPECT_EQ(QByteArray::fromStdString(requests[0].Files[0].Content), SampleInvoice("IT01234567890_00001.XML"));
+    EXPECT_EQ(QByteArray::fromStdString(requests[0].Files[0].Content),
+              SampleInvoice("IT01234567890_00001.XML"));
     EXPECT_EQ(Waits, std::vector<quint32>{3000});
 }
 
@@ -173,8 +174,9 @@ TEST_F(OutgoingDispatchTest, TheSubstituteBackendJudgesTheDocumentsThemselves)
         const QString name = QString::fromStdString(invoice.FileName);
         const QString base = name.left(name.lastIndexOf('.'));
         const QString extension = name.mid(name.lastIndexOf('.'));
-        EXPECT_EQ(ReadBytes(Folders.InInviate(base + "_" + QString::fromStdString(invoice.IdCoda) + extension)),
-                  QByteArray::fromStdString(invoice.Content));
+        EXPECT_EQ(
+            ReadBytes(Folders.InInviate(base + "_" + QString::fromStdString(invoice.IdCoda) + extension)),
+            QByteArray::fromStdString(invoice.Content));
     }
     EXPECT_EQ(InvoiceFolders::Files(Folders.Errori()), QStringList{"rotta.xml"});
     const QByteArray errorText = ReadBytes(Folders.InErrori("rotta.xml_ERRORE.log"));
@@ -202,7 +204,8 @@ TEST_F(OutgoingDispatchTest, ARefusedNameTakenInErroriGetsATimestampAndLeavesThe
     ASSERT_TRUE(match.hasMatch()) << archived.toStdString();
     EXPECT_GE(match.captured(1), before);
     EXPECT_LE(match.captured(1), after);
-    EXPECT_EQ(ReadBytes(Folders.InErrori(archived + "_ERRORE.log")), ErrorText("F1.XML", "Partita IVA errata"));
+    EXPECT_EQ(ReadBytes(Folders.InErrori(archived + "_ERRORE.log")),
+              ErrorText("F1.XML", "Partita IVA errata"));
     EXPECT_EQ(ReadBytes(Folders.InErrori("F1.XML_ERRORE.log")), "earlier error text");
 }
 
@@ -315,7 +318,8 @@ TEST_F(OutgoingDispatchTest, AFailedMoveToInviateKeepsTheFileAndEndsTheCycle)
     Folders.Drop("M2.xml");
     Backend.PushAnswer(Accepted("7"));
 
-    EXPECT_EQ(Tick(), "Errore in archiviazione fattura dopo invio: M1.xml -> " + Folders.InInviate("M1_7.xml"));
+    EXPECT_EQ(Tick(),
+              "Errore in archiviazione fattura dopo invio: M1.xml -> " + Folders.InInviate("M1_7.xml"));
 
     EXPECT_EQ(UploadedNames(), std::vector<std::string>{"M1.xml"});
     EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), (QStringList{"M1.xml", "M2.xml"}));
@@ -349,7 +353,8 @@ TEST_F(OutgoingDispatchTest, AnErrorTextThatCannotBeWrittenKeepsTheFileAndEndsTh
         Backend.ClearRequests();
         Backend.PushAnswer(Refused("Rifiutata"));
 
-        EXPECT_EQ(Tick(), "Cannot create file \"" + Folders.InErrori("E1.xml_ERRORE.log") + "\". " + c.Reason);
+        EXPECT_EQ(Tick(),
+                  "Cannot create file \"" + Folders.InErrori("E1.xml_ERRORE.log") + "\". " + c.Reason);
 
         EXPECT_EQ(UploadedNames(), std::vector<std::string>{"E1.xml"});
         EXPECT_TRUE(QFile::exists(Folders.InOutgoing("E1.xml")));
@@ -376,7 +381,8 @@ TEST_F(OutgoingDispatchTest, WhenTheTimestampedNameIsTakenTooNothingIsOverwritte
 
     const QString failure = Tick();
 
-    EXPECT_TRUE(failure.startsWith("Errore in archiviazione fattura dopo invio: T.xml -> " + Folders.InErrori("T_")))
+    EXPECT_TRUE(
+        failure.startsWith("Errore in archiviazione fattura dopo invio: T.xml -> " + Folders.InErrori("T_")))
         << failure.toStdString();
     EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), QStringList{"T.xml"});
     int errorTexts = 0;
