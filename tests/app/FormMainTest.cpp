@@ -355,6 +355,20 @@ TEST_F(FormMainTest, ANewConfigurationFileHasTheKeysInTheirSections)
                   QFile::encodeName(Outgoing) + "\r\nCartellaRicevute=\r\nCheckIntervalSec=120\r\n");
 }
 
+TEST_F(FormMainTest, AConfigurationThatCannotBeWrittenStopsOkAfterTheSettingsWereApplied)
+{
+    TfrmMain& form = CreateFilledIn();
+    QDir().mkpath(TfrmMain::ConfigFilePath());
+
+    Access::ClickOk(form);
+
+    EXPECT_EQ(Boxes, std::vector<QString>{"Unable to write to " + TfrmMain::ConfigFilePath()});
+    EXPECT_EQ(Access::Client(form)->Username(), "mario.rossi@DEMO01");
+    EXPECT_EQ(Access::CheckPeriodMs(form), 120000);
+    EXPECT_FALSE(Access::TrayShown(form));
+    EXPECT_FALSE(Access::CheckEnabled(form));
+}
+
 TEST_F(FormMainTest, TheHookShowsABoxOnlyWhileTheTrayIconIsHidden)
 {
     WriteConfig("[Level]\r\nLevel=error\r\n");
