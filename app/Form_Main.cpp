@@ -315,8 +315,9 @@ void TfrmMain::CheckAndApplySettings()
     if (password.isEmpty())
         throw EVornError(QStringLiteral("Password non specificata"));
 
-    // Tested and extended as typed; the cycle later works on the trimmed text.
-    const QString folderText = edtFECartellaDaInviare->text();
+    // The folder checked, and given its sub-folders, is the trimmed one the cycle works on: here a
+    // trailing blank names another folder, whose Inviate and Errori the cycle would never find.
+    const QString folderText = TrimControl(edtFECartellaDaInviare->text());
     if (!FolderExists(folderText))
         throw EVornError(QStringLiteral("Cartella indicata per le fatture da inviare non esiste"));
     EnsureSubFolder(folderText, kCartellaInviate,
@@ -328,7 +329,7 @@ void TfrmMain::CheckAndApplySettings()
         FDVClient->SetUsername(username + QLatin1Char('@') + database);
         FDVClient->SetPassword(password);
     }
-    FFECartellaDaInviare = TrimControl(folderText);
+    FFECartellaDaInviare = folderText;
     FFECartellaRicevute = TrimControl(edtFECartellaRicevute->text());
     SetCheckPeriod(CheckIntervalSeconds(edtIntervalloSec->text()) * 1000);
 }

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -234,9 +235,6 @@ TEST_F(FormMainTest, TheSettingsCheckStopsAtTheFirstFailingStepWithItsMessage)
          "Cartella indicata per le fatture da inviare non esiste"},
         {"a file, not a folder", "d", "u", "p", FDir.path() + "/un file", "1",
          "Cartella indicata per le fatture da inviare non esiste"},
-        // Tested as typed: a trailing blank names another folder here.
-        {"folder with a trailing blank", "d", "u", "p", folder + " ", "1",
-         "Cartella indicata per le fatture da inviare non esiste"},
         {"a file named Inviate", "d", "u", "p", FDir.path() + "/con file Inviate", "1",
          "Errore in creazione cartella fatture inviate: " + FDir.path() + "/con file Inviate/Inviate"},
         {"a file named Errori", "d", "u", "p", FDir.path() + "/con file Errori", "1",
@@ -267,6 +265,22 @@ TEST_F(FormMainTest, TheSettingsCheckStopsAtTheFirstFailingStepWithItsMessage)
         EXPECT_FALSE(Access::CheckEnabled(form));
         EXPECT_FALSE(QFile::exists(TfrmMain::ConfigFilePath()));
     }
+}
+
+// Blanks around the folder must not lead the check to one folder and the cycle to another: the
+// sub-folders are made where the cycle will move the invoices.
+TEST_F(FormMainTest, AFolderTypedWithBlanksIsCheckedAndExtendedTrimmed)
+{
+    TfrmMain& form = CreateFilledIn();
+    Access::Folder(form)->setText("  " + Outgoing + " \t");
+
+    Access::ClickOk(form);
+
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_EQ(Access::OutgoingFolder(form), Outgoing);
+    EXPECT_TRUE(QFileInfo(Outgoing + "/Inviate").isDir());
+    EXPECT_TRUE(QFileInfo(Outgoing + "/Errori").isDir());
+    EXPECT_FALSE(QFileInfo::exists(Outgoing + " \t/Inviate"));
 }
 
 TEST_F(FormMainTest, TheIntervalTextSetsTheCheckPeriod)
