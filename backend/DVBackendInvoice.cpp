@@ -39,8 +39,8 @@ const std::array<TStatoMember, 3> kOptionalStatoMembers = {{
 
 QStringList InvoiceRequestLines(const char* operation, const QString& idFattura)
 {
-    return {QStringLiteral("QELT_REQ=") + QLatin1String(operation), QStringLiteral("QELT_RESPONSE_FORMAT=JSON"),
-            QStringLiteral("idcoda=") + idFattura};
+    return {QStringLiteral("QELT_REQ=") + QLatin1String(operation),
+            QStringLiteral("QELT_RESPONSE_FORMAT=JSON"), QStringLiteral("idcoda=") + idFattura};
 }
 
 } // namespace
@@ -60,11 +60,13 @@ std::unique_ptr<TFAEStatoFattura> TDVBackendService::FAEGetStatusbyId(const QStr
         else if (AppLog)
             AppLog->WriteLogWrn(QStringLiteral("Valore \"%1\" non trovato").arg(QLatin1String(member.Path)));
     }
-    AppendRecordsFromArray(ReadPathArray(*answer, QStringLiteral("result.seq_NOTIFICA")), stato->seq_NOTIFICA());
+    AppendRecordsFromArray(ReadPathArray(*answer, QStringLiteral("result.seq_NOTIFICA")),
+                           stato->seq_NOTIFICA());
     return stato;
 }
 
-std::unique_ptr<TFAEGetXmlById> TDVBackendService::FAEGetXmlbyId(const QString& IdFattura, const QString& TipoXml)
+std::unique_ptr<TFAEGetXmlById> TDVBackendService::FAEGetXmlbyId(const QString& IdFattura,
+                                                                 const QString& TipoXml)
 {
     QStringList lines = InvoiceRequestLines("FAEGetXmlbyId", IdFattura);
     if (!TipoXml.isEmpty())

@@ -58,16 +58,17 @@ bool IsEmptyTotal(const QString& numeroTotale)
 TFAEAttivaList TDVBackendService::FAEAttivaSearch(
     qint32 RisultatiLimite, qint32 RisultatiOffset, const QString& RisultatiOrdinamentoInverso,
     TDateTime InvioDataDa, TDateTime InvioDataA, const QString& CessionarioCfPiva,
-    const QString& CessionarioDenominazione, const QString& CedenteCfPiva, const QString& CedenteDenominazione,
-    TDateTime FatturaDataDa, TDateTime FatturaDataA, TDateTime FatturaData, const QString& FatturaNumero,
-    const QString& CodiceStatoGestionale, const QString& FatturaDaId, const QString& FatturaAId)
+    const QString& CessionarioDenominazione, const QString& CedenteCfPiva,
+    const QString& CedenteDenominazione, TDateTime FatturaDataDa, TDateTime FatturaDataA,
+    TDateTime FatturaData, const QString& FatturaNumero, const QString& CodiceStatoGestionale,
+    const QString& FatturaDaId, const QString& FatturaAId)
 {
     const QStringList lines = SearchRequestLines(
         QStringLiteral("FAEAttivaSearch"), QStringLiteral("Invio"), RisultatiLimite, RisultatiOffset,
         RisultatiOrdinamentoInverso, DateToDVStr(InvioDataDa), DateToDVStr(InvioDataA), CessionarioCfPiva,
         CessionarioDenominazione, CedenteCfPiva, CedenteDenominazione, DateToDVStr(FatturaDataDa),
-        DateToDVStr(FatturaDataA), DateToDVStr(FatturaData), FatturaNumero, CodiceStatoGestionale, FatturaDaId,
-        FatturaAId);
+        DateToDVStr(FatturaDataA), DateToDVStr(FatturaData), FatturaNumero, CodiceStatoGestionale,
+        FatturaDaId, FatturaAId);
     const std::unique_ptr<TJSONValue> answer = CheckResponse(PostForm(lines));
 
     TFAEAttivaList fatture;
@@ -80,9 +81,10 @@ TFAEAttivaList TDVBackendService::FAEAttivaSearch(
 std::unique_ptr<TFAEPassivaSearch> TDVBackendService::FAEPassivaSearch(
     qint32 RisultatiLimite, qint32 RisultatiOffset, const QString& RisultatiOrdinamentoInverso,
     TDateTime RicezioneDataDa, TDateTime RicezioneDataA, const QString& CessionarioCfPiva,
-    const QString& CessionarioDenominazione, const QString& CedenteCfPiva, const QString& CedenteDenominazione,
-    TDateTime FatturaDataDa, TDateTime FatturaDataA, TDateTime FatturaData, const QString& FatturaNumero,
-    const QString& CodiceStatoGestionale, const QString& FatturaDaId, const QString& FatturaAId)
+    const QString& CessionarioDenominazione, const QString& CedenteCfPiva,
+    const QString& CedenteDenominazione, TDateTime FatturaDataDa, TDateTime FatturaDataA,
+    TDateTime FatturaData, const QString& FatturaNumero, const QString& CodiceStatoGestionale,
+    const QString& FatturaDaId, const QString& FatturaAId)
 {
     const QStringList lines = SearchRequestLines(
         QStringLiteral("FAEPassivaSearch"), QStringLiteral("Ricezione"), RisultatiLimite, RisultatiOffset,
@@ -105,6 +107,7 @@ std::unique_ptr<TFAEPassivaSearch> TDVBackendService::FAEPassivaSearch(
     const QString numeroTotale = ReadPathText(*answer, QStringLiteral("result.NumeroTotale"));
     search->SetNumeroTotale(numeroTotale);
     if (!IsEmptyTotal(numeroTotale))
-        AppendRecordsFromArray(ReadPathArray(*answer, QStringLiteral("result.seq_FATTURE")), search->Fatture());
+        AppendRecordsFromArray(ReadPathArray(*answer, QStringLiteral("result.seq_FATTURE")),
+                               search->Fatture());
     return search;
 }

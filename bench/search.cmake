@@ -3,4 +3,5 @@
 if(VORN_BUILD_TESTS)
   add_executable(bench_search ${CMAKE_CURRENT_LIST_DIR}/bench_search.cpp)
   target_link_libraries(bench_search PRIVATE vorn_backend vorn_log vorn_substitute vorn_test_support Qt6::Core)
+  target_compile_features(bench_search PRIVATE cxx_std_20)
 endif()

@@ -72,11 +72,12 @@ TDateTime DateOption(const QCommandLineParser& parser, const QString& name)
     const QString text = parser.value(name);
     static const QRegularExpression kPattern(QStringLiteral("^([0-9]{4})-([0-9]{2})-([0-9]{2})$"));
     const QRegularExpressionMatch match = kPattern.match(text);
-    const QDate date = match.hasMatch()
-                           ? QDate(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt())
-                           : QDate();
+    const QDate date = match.hasMatch() ? QDate(match.captured(1).toInt(), match.captured(2).toInt(),
+                                                match.captured(3).toInt())
+                                        : QDate();
     if (!date.isValid())
-        throw EUsageError(QStringLiteral("--%1: '%2' is not a valid date; write it as yyyy-mm-dd").arg(name, text));
+        throw EUsageError(
+            QStringLiteral("--%1: '%2' is not a valid date; write it as yyyy-mm-dd").arg(name, text));
     // The backend client reads the day before 1900 (day 0 of its calendar) as "no date".
     if (date < QDate(1900, 1, 1))
         throw EUsageError(QStringLiteral("--%1: '%2' is before 1900-01-01").arg(name, text));
@@ -215,15 +216,17 @@ void RunSearchReceived(const TCommandContext& context)
         return;
     }
     Print(RecordsToTable(search->Fatture(),
-                         {QStringLiteral("IdFattura"), QStringLiteral("FatturaData"), QStringLiteral("FatturaNumero"),
-                          QStringLiteral("FatturaImporto"), QStringLiteral("CedenteAnagrafica"),
-                          QStringLiteral("RicezioneData"), QStringLiteral("StatoGestionale")}));
+                         {QStringLiteral("IdFattura"), QStringLiteral("FatturaData"),
+                          QStringLiteral("FatturaNumero"), QStringLiteral("FatturaImporto"),
+                          QStringLiteral("CedenteAnagrafica"), QStringLiteral("RicezioneData"),
+                          QStringLiteral("StatoGestionale")}));
     Print(QStringLiteral("%1 invoice(s) of %2\n").arg(search->Fatture().size()).arg(search->NumeroTotale()));
 }
 
 void RunStatus(const TCommandContext& context)
 {
-    const std::unique_ptr<TFAEStatoFattura> stato = ConfiguredClient()->FAEGetStatusbyId(context.Arguments[0]);
+    const std::unique_ptr<TFAEStatoFattura> stato =
+        ConfiguredClient()->FAEGetStatusbyId(context.Arguments[0]);
     if (context.Json) {
         QJsonObject object = RecordToJson(*stato);
         object.insert(QStringLiteral("seq_NOTIFICA"), RecordsToJson(stato->seq_NOTIFICA()));
@@ -234,8 +237,9 @@ void RunStatus(const TCommandContext& context)
     Print(QStringLiteral("\nNotifiche:\n"));
     Print(stato->seq_NOTIFICA().empty()
               ? QStringLiteral("(none)\n")
-              : RecordsToTable(stato->seq_NOTIFICA(), {QStringLiteral("TipoNotifica"), QStringLiteral("DataInvio"),
-                                                       QStringLiteral("DataRicezione")}));
+              : RecordsToTable(stato->seq_NOTIFICA(),
+                               {QStringLiteral("TipoNotifica"), QStringLiteral("DataInvio"),
+                                QStringLiteral("DataRicezione")}));
 }
 
 void RunDownload(const TCommandContext& context)
@@ -293,16 +297,20 @@ std::vector<TOptionSpec> SearchOptions(const QString& dateMeaning)
     return {
         {QStringLiteral("limit"), QStringLiteral("N"),
          QStringLiteral("at most N invoices (default %1)").arg(kDefaultLimit)},
-        {QStringLiteral("offset"), QStringLiteral("N"), QStringLiteral("skip the first N invoices (default 0)")},
+        {QStringLiteral("offset"), QStringLiteral("N"),
+         QStringLiteral("skip the first N invoices (default 0)")},
         {QStringLiteral("reverse"), QString(), QStringLiteral("reverse the backend's order")},
-        {QStringLiteral("from"), QStringLiteral("DATE"), dateMeaning + QStringLiteral(" from DATE (yyyy-mm-dd)")},
+        {QStringLiteral("from"), QStringLiteral("DATE"),
+         dateMeaning + QStringLiteral(" from DATE (yyyy-mm-dd)")},
         {QStringLiteral("to"), QStringLiteral("DATE"), dateMeaning + QStringLiteral(" up to DATE")},
         {QStringLiteral("invoice-from"), QStringLiteral("DATE"), QStringLiteral("invoice date from DATE")},
         {QStringLiteral("invoice-to"), QStringLiteral("DATE"), QStringLiteral("invoice date up to DATE")},
         {QStringLiteral("invoice-date"), QStringLiteral("DATE"), QStringLiteral("invoice date exactly DATE")},
-        {QStringLiteral("customer"), QStringLiteral("CF"), QStringLiteral("customer's tax code or VAT number")},
+        {QStringLiteral("customer"), QStringLiteral("CF"),
+         QStringLiteral("customer's tax code or VAT number")},
         {QStringLiteral("customer-name"), QStringLiteral("TEXT"), QStringLiteral("customer's name")},
-        {QStringLiteral("supplier"), QStringLiteral("CF"), QStringLiteral("supplier's tax code or VAT number")},
+        {QStringLiteral("supplier"), QStringLiteral("CF"),
+         QStringLiteral("supplier's tax code or VAT number")},
         {QStringLiteral("supplier-name"), QStringLiteral("TEXT"), QStringLiteral("supplier's name")},
         {QStringLiteral("number"), QStringLiteral("TEXT"), QStringLiteral("invoice number")},
         {QStringLiteral("state"), QStringLiteral("CODE"), QStringLiteral("management-state code")},
@@ -314,30 +322,47 @@ std::vector<TOptionSpec> SearchOptions(const QString& dateMeaning)
 const std::vector<TCommand>& Commands()
 {
     static const std::vector<TCommand> kCommands = {
-        {QStringLiteral("check-database"), {},
-         QStringLiteral("Shows what the backend knows of the configured database (VR_CheckDatabase)."), {},
+        {QStringLiteral("check-database"),
+         {},
+         QStringLiteral("Shows what the backend knows of the configured database (VR_CheckDatabase)."),
+         {},
          RunCheckDatabase},
-        {QStringLiteral("search-issued"), {},
+        {QStringLiteral("search-issued"),
+         {},
          QStringLiteral("Lists issued invoices that match the filters (FAEAttivaSearch)."),
-         SearchOptions(QStringLiteral("sending date")), RunSearchIssued},
-        {QStringLiteral("search-received"), {},
+         SearchOptions(QStringLiteral("sending date")),
+         RunSearchIssued},
+        {QStringLiteral("search-received"),
+         {},
          QStringLiteral("Lists received invoices that match the filters, with the backend's total count "
                         "(FAEPassivaSearch)."),
-         SearchOptions(QStringLiteral("receipt date")), RunSearchReceived},
-        {QStringLiteral("status"), {QStringLiteral("ID")},
-         QStringLiteral("Shows the status of invoice ID and its notifications (FAEGetStatusbyId)."), {}, RunStatus},
-        {QStringLiteral("download"), {QStringLiteral("ID")},
-         QStringLiteral("Saves the document of invoice ID into the working folder, under the name the backend "
-                        "gives it (made a bare file name), or as FILE (FAEGetXmlbyId). An existing file is "
-                        "kept unless --force is given."),
-         {{QStringLiteral("kind"), QStringLiteral("K"), QStringLiteral("the kind of document the backend should send")},
+         SearchOptions(QStringLiteral("receipt date")),
+         RunSearchReceived},
+        {QStringLiteral("status"),
+         {QStringLiteral("ID")},
+         QStringLiteral("Shows the status of invoice ID and its notifications (FAEGetStatusbyId)."),
+         {},
+         RunStatus},
+        {QStringLiteral("download"),
+         {QStringLiteral("ID")},
+         QStringLiteral(
+             "Saves the document of invoice ID into the working folder, under the name the backend "
+             "gives it (made a bare file name), or as FILE (FAEGetXmlbyId). An existing file is "
+             "kept unless --force is given."),
+         {{QStringLiteral("kind"), QStringLiteral("K"),
+           QStringLiteral("the kind of document the backend should send")},
           {QStringLiteral("out"), QStringLiteral("FILE"), QStringLiteral("write the document to FILE")},
           {QStringLiteral("force"), QString(), QStringLiteral("replace an existing file")}},
          RunDownload},
-        {QStringLiteral("set-state"), {QStringLiteral("ID"), QStringLiteral("CODE")},
-         QStringLiteral("Sets the management state of invoice ID to CODE (FAEAggiornaStato)."), {}, RunSetState},
-        {QStringLiteral("subject"), {QStringLiteral("CF")},
-         QStringLiteral("Prints the backend's subject code for the tax code CF (GetCodiceSoggetto)."), {},
+        {QStringLiteral("set-state"),
+         {QStringLiteral("ID"), QStringLiteral("CODE")},
+         QStringLiteral("Sets the management state of invoice ID to CODE (FAEAggiornaStato)."),
+         {},
+         RunSetState},
+        {QStringLiteral("subject"),
+         {QStringLiteral("CF")},
+         QStringLiteral("Prints the backend's subject code for the tax code CF (GetCodiceSoggetto)."),
+         {},
          RunSubject},
     };
     return kCommands;
@@ -394,7 +419,8 @@ const QString kCommonHelp = QStringLiteral(
 
 QString CommandHelp(const TCommand& command)
 {
-    QString text = QStringLiteral("Usage: ") + Synopsis(command) + QStringLiteral("\n\n") + Wrapped(command.Description, 0);
+    QString text = QStringLiteral("Usage: ") + Synopsis(command) + QStringLiteral("\n\n") +
+                   Wrapped(command.Description, 0);
     if (!command.Options.empty())
         text += QStringLiteral("\nOptions:\n") + OptionLines(command.Options);
     return text + u'\n' + kCommonHelp;

@@ -5,7 +5,8 @@
 
 #include <QStringList>
 
-enum TCliExit : int {
+enum TCliExit : int
+{
     kExitOk = 0,
     kExitFailure = 1, // the backend refused, or the client could not do its part
     kExitUsage = 2,   // the command line is wrong; nothing was sent

@@ -66,8 +66,9 @@ void WriteDocumentFile(const QString& fileName, const QByteArray& content, bool 
     // The check and the rename are not one step; good enough for a person's command line, where
     // nobody else is expected to create the same file in that instant.
     if (!replace && QFileInfo::exists(fileName))
-        throw EVornError(QStringLiteral("%1 already exists; choose another name with --out or replace it with --force")
-                             .arg(fileName));
+        throw EVornError(
+            QStringLiteral("%1 already exists; choose another name with --out or replace it with --force")
+                .arg(fileName));
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         throw EVornError(QStringLiteral("Cannot write %1: %2").arg(fileName, file.errorString()));

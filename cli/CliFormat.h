@@ -22,8 +22,7 @@ QString JsonText(const QJsonObject& object);
 QString JsonText(const QJsonArray& array);
 
 // Every text field of a record, named like the backend's member (the field name without "F").
-template <class T>
-QJsonObject RecordToJson(const T& record)
+template <class T> QJsonObject RecordToJson(const T& record)
 {
     QJsonObject object;
     for (const TRecordField<T>& field : T::FieldTable())
@@ -31,8 +30,7 @@ QJsonObject RecordToJson(const T& record)
     return object;
 }
 
-template <class T>
-QJsonArray RecordsToJson(const std::vector<std::unique_ptr<T>>& records)
+template <class T> QJsonArray RecordsToJson(const std::vector<std::unique_ptr<T>>& records)
 {
     QJsonArray array;
     for (const auto& record : records)
@@ -41,8 +39,7 @@ QJsonArray RecordsToJson(const std::vector<std::unique_ptr<T>>& records)
 }
 
 // One "Name: value" line per field, the values aligned.
-template <class T>
-QString RecordToText(const T& record)
+template <class T> QString RecordToText(const T& record)
 {
     QStringList names;
     QStringList values;

@@ -85,7 +85,8 @@ TEST(CliDocumentTest, WriteKeepsAnExistingFileUnlessAskedToReplaceIt)
     ASSERT_TRUE(check.open(QIODevice::ReadOnly));
     EXPECT_EQ(check.readAll(), "seconda");
     // No temporary file is left beside it.
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("fattura.xml")});
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("fattura.xml")});
 }
 
 TEST(CliDocumentTest, WriteIntoAMissingFolderFailsAndLeavesNothing)

@@ -87,9 +87,10 @@ TEST_F(CliUsageTest, HelpExplainsEveryCommand)
 {
     const CliRun run = Cli.Run({QStringLiteral("--help")});
     ASSERT_EQ(run.ExitCode, 0) << Describe(run);
-    for (const char* text : {"check-database", "search-issued", "search-received", "status ID", "download",
-                             "set-state ID CODE", "subject CF", "--invoice-from DATE", "--customer-name",
-                             "--id-to", "--kind K", "--out FILE", "--json", "VORN_Automatic.ini", "Exit status"})
+    for (const char* text :
+         {"check-database", "search-issued", "search-received", "status ID", "download", "set-state ID CODE",
+          "subject CF", "--invoice-from DATE", "--customer-name", "--id-to", "--kind K", "--out FILE",
+          "--json", "VORN_Automatic.ini", "Exit status"})
         EXPECT_TRUE(run.Out.contains(QLatin1String(text))) << text;
 
     const CliRun command = Cli.Run({QStringLiteral("download"), QStringLiteral("--help")});
@@ -120,9 +121,11 @@ TEST_F(CliUsageTest, WrongCommandLinesExitTwo)
          "vorn-cli: --invoice-date: '5/3/2024' is not a valid date; write it as yyyy-mm-dd\n"},
         {{"search-received", "--to", "2024-3-05"},
          "vorn-cli: --to: '2024-3-05' is not a valid date; write it as yyyy-mm-dd\n"},
-        {{"search-issued", "--invoice-to", "1899-12-30"}, "vorn-cli: --invoice-to: '1899-12-30' is before 1900-01-01\n"},
+        {{"search-issued", "--invoice-to", "1899-12-30"},
+         "vorn-cli: --invoice-to: '1899-12-30' is before 1900-01-01\n"},
         {{"search-issued", "--limit", "ten"}, "vorn-cli: --limit: 'ten' is not a whole number\n"},
-        {{"search-issued", "--offset", "99999999999"}, "vorn-cli: --offset: '99999999999' is not a whole number\n"},
+        {{"search-issued", "--offset", "99999999999"},
+         "vorn-cli: --offset: '99999999999' is not a whole number\n"},
         {{"search-issued", "--limit"}, "vorn-cli: Missing value after '--limit'. (see vorn-cli --help)\n"},
     };
     for (const auto& c : cases) {
@@ -160,8 +163,10 @@ protected:
     {
         const QString domain = EndToEndServiceDomain();
         const TestPki pki = EndToEndPki();
-        if (!domain.startsWith(QStringLiteral("localhost:")) || QStringLiteral(VORN_TEST_CA_BUNDLE) != pki.CaFile)
-            GTEST_SKIP() << "vorn-cli was built for " << domain.toStdString() << " trusting '" VORN_TEST_CA_BUNDLE
+        if (!domain.startsWith(QStringLiteral("localhost:")) ||
+            QStringLiteral(VORN_TEST_CA_BUNDLE) != pki.CaFile)
+            GTEST_SKIP() << "vorn-cli was built for " << domain.toStdString()
+                         << " trusting '" VORN_TEST_CA_BUNDLE
                          << "', not the substitute backend with the test CA";
         substitute::Options options;
         options.CertFile = pki.ServerCert.toStdString();
@@ -171,7 +176,8 @@ protected:
         options.Port = EndToEndPort();
         Backend = std::make_unique<substitute::Backend>(options);
         // Blanks around the texts, as a hand-edited file may have them: the user sent is still exact.
-        Cli.WriteConfig(QStringLiteral(" DEMO01 "), QStringLiteral("mario.rossi\t"), QStringLiteral(" s3gr3ta "));
+        Cli.WriteConfig(QStringLiteral(" DEMO01 "), QStringLiteral("mario.rossi\t"),
+                        QStringLiteral(" s3gr3ta "));
     }
 
     substitute::ReceivedRequest LastRequest() const
@@ -205,7 +211,8 @@ TEST_F(CliBackendTest, CheckDatabaseUsesTheConfiguredCredentials)
     EXPECT_EQ(request.Body, "QELT_REQ=VR_CheckDatabase&QELT_RESPONSE_FORMAT=JSON");
     EXPECT_EQ(request.Header("Host").substr(0, 18), "aziende.localhost:");
 
-    const QJsonObject json = JsonOf(Cli.Run({QStringLiteral("--json"), QStringLiteral("check-database")})).object();
+    const QJsonObject json =
+        JsonOf(Cli.Run({QStringLiteral("--json"), QStringLiteral("check-database")})).object();
     EXPECT_EQ(json.value(QStringLiteral("Database")).toString(), "DEMO01");
     EXPECT_EQ(json.value(QStringLiteral("Tipologia")).toString(), "aziende");
     EXPECT_EQ(json.size(), 6);
@@ -219,18 +226,20 @@ TEST_F(CliBackendTest, SearchIssuedSendsTheFiltersAndPrintsATable)
                   R"({"IdFattura":"11","FatturaNumero":"2024/1","CessionarioAnagrafica":"Bar Sport"},)"
                   R"({"IdFattura":"12","FatturaNumero":"2024/2","FatturaImporto":"10.00"}]}})";
     Backend->PushAnswer(answer);
-    const CliRun run = Cli.Run({QStringLiteral("search-issued"), QStringLiteral("--limit"), QStringLiteral("-1"),
-                                QStringLiteral("--offset=5"), QStringLiteral("--reverse"), QStringLiteral("--from"),
-                                QStringLiteral("2024-01-31"), QStringLiteral("--invoice-date"),
-                                QStringLiteral("2024-02-29"), QStringLiteral("--customer-name"),
-                                QStringLiteral("Bar Sport"), QStringLiteral("--id-to"), QStringLiteral("99")});
+    const CliRun run =
+        Cli.Run({QStringLiteral("search-issued"), QStringLiteral("--limit"), QStringLiteral("-1"),
+                 QStringLiteral("--offset=5"), QStringLiteral("--reverse"), QStringLiteral("--from"),
+                 QStringLiteral("2024-01-31"), QStringLiteral("--invoice-date"), QStringLiteral("2024-02-29"),
+                 QStringLiteral("--customer-name"), QStringLiteral("Bar Sport"), QStringLiteral("--id-to"),
+                 QStringLiteral("99")});
     ASSERT_EQ(run.ExitCode, 0) << Describe(run);
     const substitute::ReceivedRequest request = LastRequest();
-    EXPECT_EQ(request.Body, "QELT_REQ=FAEAttivaSearch&QELT_RESPONSE_FORMAT=JSON&RisultatiLimite=-1"
-                            "&RisultatiOffset=5&RisultatiOrdinamentoInverso=S&InvioDataDa=2024-01-31&InvioDataA="
-                            "&CessionarioCfPiva=&CessionarioDenominazione=Bar+Sport&CedenteCfPiva="
-                            "&CedenteDenominazione=&FatturaDataDa=&FatturaDataA=&FatturaData=2024-02-29"
-                            "&FatturaNumero=&CodiceStatoGestionale=&FatturaDaId=&FatturaAId=99");
+    EXPECT_EQ(request.Body,
+              "QELT_REQ=FAEAttivaSearch&QELT_RESPONSE_FORMAT=JSON&RisultatiLimite=-1"
+              "&RisultatiOffset=5&RisultatiOrdinamentoInverso=S&InvioDataDa=2024-01-31&InvioDataA="
+              "&CessionarioCfPiva=&CessionarioDenominazione=Bar+Sport&CedenteCfPiva="
+              "&CedenteDenominazione=&FatturaDataDa=&FatturaDataA=&FatturaData=2024-02-29"
+              "&FatturaNumero=&CodiceStatoGestionale=&FatturaDaId=&FatturaAId=99");
     const QStringList lines = run.Out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 4) << Describe(run);
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("IdFattura  FatturaData  FatturaNumero")));
@@ -252,7 +261,8 @@ TEST_F(CliBackendTest, SearchReceivedAsJsonCarriesEveryField)
     ASSERT_FALSE(fatture.isEmpty());
     for (const QJsonValue& fattura : fatture) {
         EXPECT_EQ(fattura.toObject().size(), 19);
-        EXPECT_GE(fattura.toObject().value(QStringLiteral("RicezioneData")).toString(), QStringLiteral("2024-03-01"));
+        EXPECT_GE(fattura.toObject().value(QStringLiteral("RicezioneData")).toString(),
+                  QStringLiteral("2024-03-01"));
     }
 }
 
@@ -265,9 +275,9 @@ TEST_F(CliBackendTest, StatusShowsTheFieldsAndNotifications)
     EXPECT_TRUE(run.Out.contains(QStringLiteral("900001")));
     EXPECT_TRUE(run.Out.contains(QStringLiteral("Notifiche:\nTipoNotifica")));
 
-    const QJsonObject json = JsonOf(Cli.Run({QStringLiteral("status"), QStringLiteral("--json"),
-                                             QStringLiteral("900001")}))
-                                 .object();
+    const QJsonObject json =
+        JsonOf(Cli.Run({QStringLiteral("status"), QStringLiteral("--json"), QStringLiteral("900001")}))
+            .object();
     EXPECT_EQ(json.value(QStringLiteral("IdFattura")).toString(), "900001");
     EXPECT_FALSE(json.value(QStringLiteral("seq_NOTIFICA")).toArray().isEmpty());
 }
@@ -284,8 +294,9 @@ TEST_F(CliBackendTest, DownloadWritesTheDecodedDocument)
     const CliRun again = Cli.Run({QStringLiteral("download"), QStringLiteral("900001")});
     EXPECT_EQ(again.ExitCode, 1) << Describe(again);
     EXPECT_TRUE(again.Err.contains(QStringLiteral("already exists")));
-    const CliRun chosen = Cli.Run({QStringLiteral("download"), QStringLiteral("900001"), QStringLiteral("--kind"),
-                                   QStringLiteral("FATTURA"), QStringLiteral("--out"), QStringLiteral("copia.xml")});
+    const CliRun chosen =
+        Cli.Run({QStringLiteral("download"), QStringLiteral("900001"), QStringLiteral("--kind"),
+                 QStringLiteral("FATTURA"), QStringLiteral("--out"), QStringLiteral("copia.xml")});
     ASSERT_EQ(chosen.ExitCode, 0) << Describe(chosen);
     EXPECT_EQ(LastRequest().Field("TipoXML"), "FATTURA");
     EXPECT_EQ(Cli.FileContent(QStringLiteral("copia.xml")), content);
@@ -349,7 +360,8 @@ TEST_F(CliBackendTest, SetStateSendsTheCodeAndReportsARefusal)
               "QELT_REQ=FAEAggiornaStato&QELT_RESPONSE_FORMAT=JSON&idcoda=900002&CodiceStato=03");
     EXPECT_EQ(run.Out, "Invoice 900002: management state set to 03\n");
 
-    const CliRun refused = Cli.Run({QStringLiteral("set-state"), QStringLiteral("900002"), QStringLiteral("99")});
+    const CliRun refused =
+        Cli.Run({QStringLiteral("set-state"), QStringLiteral("900002"), QStringLiteral("99")});
     EXPECT_EQ(refused.ExitCode, 1) << Describe(refused);
     EXPECT_EQ(refused.Err, "vorn-cli: Codice stato non valido: 99\n");
     EXPECT_TRUE(refused.Out.isEmpty());
@@ -362,7 +374,8 @@ TEST_F(CliBackendTest, SubjectPrintsTheCode)
     EXPECT_EQ(run.Out, "SOG000101\n");
     EXPECT_EQ(LastRequest().Field("IN_CodiceFiscaleSoggetto"), "RSSMRA80A01H501U");
 
-    const CliRun unknown = Cli.Run({QStringLiteral("--json"), QStringLiteral("subject"), QStringLiteral("XYZ")});
+    const CliRun unknown =
+        Cli.Run({QStringLiteral("--json"), QStringLiteral("subject"), QStringLiteral("XYZ")});
     EXPECT_EQ(unknown.ExitCode, 1) << Describe(unknown);
     EXPECT_EQ(unknown.Err, "vorn-cli: Nessun soggetto con codice fiscale XYZ\n");
 }

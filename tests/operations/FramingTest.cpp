@@ -14,13 +14,19 @@ struct Operation
 
 const std::vector<Operation> kOperations = {
     {"FAEAttivaSearch",
-     [](TDVBackendService& c) { c.FAEAttivaSearch(1, 0, {}, 0, 0, {}, {}, {}, {}, 0, 0, 0, {}, {}, {}, {}); }},
+     [](TDVBackendService& c) {
+         c.FAEAttivaSearch(1, 0, {}, 0, 0, {}, {}, {}, {}, 0, 0, 0, {}, {}, {}, {});
+     }},
     {"FAEPassivaSearch",
-     [](TDVBackendService& c) { c.FAEPassivaSearch(1, 0, {}, 0, 0, {}, {}, {}, {}, 0, 0, 0, {}, {}, {}, {}); }},
+     [](TDVBackendService& c) {
+         c.FAEPassivaSearch(1, 0, {}, 0, 0, {}, {}, {}, {}, 0, 0, 0, {}, {}, {}, {});
+     }},
     {"FAEGetStatusbyId", [](TDVBackendService& c) { c.FAEGetStatusbyId(QStringLiteral("1")); }},
     {"FAEGetXmlbyId", [](TDVBackendService& c) { c.FAEGetXmlbyId(QStringLiteral("1")); }},
-    {"FAEGetXmlbyId kind", [](TDVBackendService& c) { c.FAEGetXmlbyId(QStringLiteral("1"), QStringLiteral("P7M")); }},
-    {"FAEAggiornaStato", [](TDVBackendService& c) { c.FAEAggiornaStato(QStringLiteral("1"), QStringLiteral("X")); }},
+    {"FAEGetXmlbyId kind",
+     [](TDVBackendService& c) { c.FAEGetXmlbyId(QStringLiteral("1"), QStringLiteral("P7M")); }},
+    {"FAEAggiornaStato",
+     [](TDVBackendService& c) { c.FAEAggiornaStato(QStringLiteral("1"), QStringLiteral("X")); }},
     {"GetCodiceSoggetto", [](TDVBackendService& c) { c.GetCodiceSoggetto(QStringLiteral("X")); }},
     {"VR_CheckDatabase", [](TDVBackendService& c) { c.VR_CheckDatabase(); }},
 };

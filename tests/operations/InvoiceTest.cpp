@@ -55,15 +55,31 @@ struct OptionalCase
 };
 
 const std::vector<OptionalCase> kOptionalCases = {
-    {"delivery not yet", R"("DataInvio":"2024-03-05")", "2024-03-05", "", "",
+    {"delivery not yet",
+     R"("DataInvio":"2024-03-05")",
+     "2024-03-05",
+     "",
+     "",
      {R"(Valore "result.DataConsegna" non trovato)", R"(Valore "result.OraConsegna" non trovato)"}},
-    {"none of them", "", "", "", "",
+    {"none of them",
+     "",
+     "",
+     "",
+     "",
      {R"(Valore "result.DataInvio" non trovato)", R"(Valore "result.DataConsegna" non trovato)",
       R"(Valore "result.OraConsegna" non trovato)"}},
     {"null is found", R"("DataInvio":null,"DataConsegna":null,"OraConsegna":null)", "", "", "", {}},
-    {"object and array are not text", R"("DataInvio":{},"DataConsegna":[],"OraConsegna":12)", "", "", "12",
+    {"object and array are not text",
+     R"("DataInvio":{},"DataConsegna":[],"OraConsegna":12)",
+     "",
+     "",
+     "12",
      {R"(Valore "result.DataInvio" non trovato)", R"(Valore "result.DataConsegna" non trovato)"}},
-    {"wrong case is missing", R"("datainvio":"x","DataConsegna":"y","OraConsegna":"z")", "", "y", "z",
+    {"wrong case is missing",
+     R"("datainvio":"x","DataConsegna":"y","OraConsegna":"z")",
+     "",
+     "y",
+     "z",
      {R"(Valore "result.DataInvio" non trovato)"}},
 };
 
@@ -158,8 +174,7 @@ TEST_F(InvoiceTest, DownloadSendsTheKindOnlyWhenGiven)
     const std::vector<DownloadRequestCase> cases = {
         {"one argument", [](TDVBackendService& c) { return c.FAEGetXmlbyId(QStringLiteral("981")); },
          "QELT_REQ=FAEGetXmlbyId&QELT_RESPONSE_FORMAT=JSON&idcoda=981&TipoFileOut=base64"},
-        {"empty kind",
-         [](TDVBackendService& c) { return c.FAEGetXmlbyId(QStringLiteral("981"), QString()); },
+        {"empty kind", [](TDVBackendService& c) { return c.FAEGetXmlbyId(QStringLiteral("981"), QString()); },
          "QELT_REQ=FAEGetXmlbyId&QELT_RESPONSE_FORMAT=JSON&idcoda=981&TipoFileOut=base64"},
         {"a kind",
          [](TDVBackendService& c) { return c.FAEGetXmlbyId(QStringLiteral("981"), QStringLiteral("P7M")); },
@@ -180,7 +195,8 @@ TEST_F(InvoiceTest, DownloadPassesOverAnErrorThatIsNoText)
 {
     for (const char* error : {R"({"x":1})", "[]"}) {
         SCOPED_TRACE(error);
-        Backend.PushAnswer(ResultAnswer(R"({"Error":)" + std::string(error) + R"(,"NomeFileBase64":"a.xml"})"));
+        Backend.PushAnswer(
+            ResultAnswer(R"({"Error":)" + std::string(error) + R"(,"NomeFileBase64":"a.xml"})"));
         EXPECT_EQ(Client.FAEGetXmlbyId(QStringLiteral("1"))->NomeFileBase64(), "a.xml");
     }
 }
@@ -210,9 +226,11 @@ TEST_F(InvoiceTest, StateUpdateSendsTheCodeAndLogsBeforeSending)
     ScopedAppLog log;
     Backend.PushAnswer(ResultAnswer(R"({"Esito":"OK"})"));
     Client.FAEAggiornaStato(QStringLiteral("981"), QStringLiteral("PAG"));
-    EXPECT_EQ(LastBody(Backend), "QELT_REQ=FAEAggiornaStato&QELT_RESPONSE_FORMAT=JSON&idcoda=981&CodiceStato=PAG");
-    EXPECT_EQ(log.Entries(), (std::vector<LogEntry>{Normal(QStringLiteral("FAEAggiornaStato")),
-                                                    Normal(QStringLiteral("IdFattura: 981 - CodiceStato: PAG"))}));
+    EXPECT_EQ(LastBody(Backend),
+              "QELT_REQ=FAEAggiornaStato&QELT_RESPONSE_FORMAT=JSON&idcoda=981&CodiceStato=PAG");
+    EXPECT_EQ(log.Entries(),
+              (std::vector<LogEntry>{Normal(QStringLiteral("FAEAggiornaStato")),
+                                     Normal(QStringLiteral("IdFattura: 981 - CodiceStato: PAG"))}));
 }
 
 TEST_F(InvoiceTest, StateUpdateLogsItsEntriesEvenWhenTheBackendIsOutOfReach)
@@ -221,8 +239,8 @@ TEST_F(InvoiceTest, StateUpdateLogsItsEntriesEvenWhenTheBackendIsOutOfReach)
     TDVBackendService unreachable(QStringLiteral("localhost:1"), backend_test::TestTransport());
     unreachable.SetFirmType(QStringLiteral("aziende"));
     EXPECT_THROW(unreachable.FAEAggiornaStato(QStringLiteral("7"), QString()), EVornError);
-    EXPECT_EQ(log.Messages(),
-              (std::vector<QString>{QStringLiteral("FAEAggiornaStato"), QStringLiteral("IdFattura: 7 - CodiceStato: ")}));
+    EXPECT_EQ(log.Messages(), (std::vector<QString>{QStringLiteral("FAEAggiornaStato"),
+                                                    QStringLiteral("IdFattura: 7 - CodiceStato: ")}));
 }
 
 // Only the exact outcome "KO" refuses; anything else, even "ko" or nothing, is success.

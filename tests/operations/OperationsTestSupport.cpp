@@ -31,7 +31,8 @@ std::vector<LogEntry> ScopedAppLog::Entries() const
         if (line.size() < 27)
             continue;
         LogEntry entry{line.mid(22, 3), line.mid(27)};
-        if (entry.Message == QLatin1String("Log Start") || entry.Message.startsWith(QLatin1String("Log Level: ")))
+        if (entry.Message == QLatin1String("Log Start") ||
+            entry.Message.startsWith(QLatin1String("Log Level: ")))
             continue;
         entries.push_back(entry);
     }

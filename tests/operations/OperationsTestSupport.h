@@ -91,8 +91,7 @@ class OperationsTest : public backend_test::BackendTest
 protected:
     // Runs `action` against each case's answer and checks the failure message; the ASan leak
     // checker catches anything the failing operation does not release.
-    template <class Action>
-    void ExpectFailures(const std::vector<FailureCase>& cases, Action action)
+    template <class Action> void ExpectFailures(const std::vector<FailureCase>& cases, Action action)
     {
         for (const FailureCase& c : cases) {
             SCOPED_TRACE(c.Name);

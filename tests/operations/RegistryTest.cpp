@@ -13,8 +13,9 @@ TEST_F(RegistryTest, SubjectLookupSendsTheTaxCode)
         SCOPED_TRACE(codiceFiscale.toStdString());
         Backend.PushAnswer(ResultAnswer(R"({"RESU":"S","CodiceSoggetto":"000123"})"));
         EXPECT_EQ(Client.GetCodiceSoggetto(codiceFiscale), "000123");
-        EXPECT_EQ(LastBody(Backend), "QELT_REQ=GetCodiceSoggetto&QELT_RESPONSE_FORMAT=JSON&IN_CodiceFiscaleSoggetto=" +
-                                         codiceFiscale.toStdString());
+        EXPECT_EQ(LastBody(Backend),
+                  "QELT_REQ=GetCodiceSoggetto&QELT_RESPONSE_FORMAT=JSON&IN_CodiceFiscaleSoggetto=" +
+                      codiceFiscale.toStdString());
     }
 }
 
@@ -23,7 +24,8 @@ TEST_F(RegistryTest, SubjectCodeFollowsEveryOutcomeButN)
 {
     for (const char* resu : {R"("S")", R"("n")", R"("")", "null", "0"}) {
         SCOPED_TRACE(resu);
-        Backend.PushAnswer(ResultAnswer(R"({"RESU":)" + std::string(resu) + R"(,"Error":"x","CodiceSoggetto":42})"));
+        Backend.PushAnswer(
+            ResultAnswer(R"({"RESU":)" + std::string(resu) + R"(,"Error":"x","CodiceSoggetto":42})"));
         EXPECT_EQ(Client.GetCodiceSoggetto(QStringLiteral("X")), "42");
     }
 }
@@ -32,7 +34,8 @@ TEST_F(RegistryTest, SubjectLookupFailsOnNAndBrokenAnswers)
 {
     ExpectFailures(
         {
-            {"N keeps the blanks", R"({"error":"","result":{"RESU":"N","Error":"  Soggetto inesistente \r\n"}})",
+            {"N keeps the blanks",
+             R"({"error":"","result":{"RESU":"N","Error":"  Soggetto inesistente \r\n"}})",
              "  Soggetto inesistente \r\n"},
             {"N without a code", R"({"error":"","result":{"RESU":"N","Error":"Soggetto inesistente"}})",
              "Soggetto inesistente"},
@@ -40,7 +43,8 @@ TEST_F(RegistryTest, SubjectLookupFailsOnNAndBrokenAnswers)
              "Value 'result.Error' not found"},
             {"n is no refusal", R"({"error":"","result":{"RESU":"n","Error":"x"}})",
              "Value 'result.CodiceSoggetto' not found"},
-            {"no outcome", R"({"error":"","result":{"CodiceSoggetto":"1"}})", "Value 'result.RESU' not found"},
+            {"no outcome", R"({"error":"","result":{"CodiceSoggetto":"1"}})",
+             "Value 'result.RESU' not found"},
             {"outcome object", R"({"error":"","result":{"RESU":{}}})",
              "Conversion from TJSONObject to string is not supported"},
             {"code array", R"({"error":"","result":{"RESU":"S","CodiceSoggetto":[]}})",

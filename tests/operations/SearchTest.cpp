@@ -45,11 +45,11 @@ protected:
 TEST_F(SearchTest, IssuedSearchSendsEveryFilterInItsLine)
 {
     Backend.PushAnswer(ResultAnswer(kEmptyTotal));
-    Client.FAEAttivaSearch(25, 50, QStringLiteral("S"), k1January2024, k5March2024, QStringLiteral("IT01234567890"),
-                           QStringLiteral("Rossi & Figli"), QStringLiteral("RSSMRA80A01H501U"),
-                           QStringLiteral("Caffè Centrale"), k31December2023, k2February2024, k7July2024,
-                           QStringLiteral("2024/15"), QStringLiteral("RIC"), QStringLiteral("100"),
-                           QStringLiteral("200"));
+    Client.FAEAttivaSearch(25, 50, QStringLiteral("S"), k1January2024, k5March2024,
+                           QStringLiteral("IT01234567890"), QStringLiteral("Rossi & Figli"),
+                           QStringLiteral("RSSMRA80A01H501U"), QStringLiteral("Caffè Centrale"),
+                           k31December2023, k2February2024, k7July2024, QStringLiteral("2024/15"),
+                           QStringLiteral("RIC"), QStringLiteral("100"), QStringLiteral("200"));
     EXPECT_EQ(LastBody(Backend), "QELT_REQ=FAEAttivaSearch&QELT_RESPONSE_FORMAT=JSON"
                                  "&RisultatiLimite=25&RisultatiOffset=50&RisultatiOrdinamentoInverso=S"
                                  "&InvioDataDa=2024-01-01&InvioDataA=2024-03-05"
@@ -87,7 +87,9 @@ TEST_F(SearchTest, EmptyFiltersStillSendAllEighteenLines)
         return QStringLiteral("QELT_REQ=%1&QELT_RESPONSE_FORMAT=JSON&RisultatiLimite=%2&RisultatiOffset=0")
                    .arg(QLatin1String(operation), QLatin1String(limit))
                    .toStdString() +
-               QString::fromStdString(emptyTail).replace(QStringLiteral("%1"), QLatin1String(bound)).toStdString();
+               QString::fromStdString(emptyTail)
+                   .replace(QStringLiteral("%1"), QLatin1String(bound))
+                   .toStdString();
     };
 
     Backend.PushAnswer(ResultAnswer(kEmptyTotal));
@@ -116,9 +118,13 @@ const std::vector<TotalCase> kTotalCases = {
     {"count with empty array", R"({"NumeroTotale":"12","seq_FATTURE":[]})", "12", {}},
     {"double zero is not zero", R"({"NumeroTotale":"00","seq_FATTURE":[{"IdFattura":"7"}]})", "00", {"7"}},
     {"blank zero is not zero", R"({"NumeroTotale":" 0","seq_FATTURE":[{"IdFattura":"8"}]})", " 0", {"8"}},
-    {"numeric total keeps its literal", R"({"NumeroTotale":2,"seq_FATTURE":[{"IdFattura":"1"},{"IdFattura":2}]})",
-     "2", {"1", "2"}},
-    {"array order kept", R"({"NumeroTotale":"3","seq_FATTURE":[{"IdFattura":"c"},{"IdFattura":"a"},{}]})", "3",
+    {"numeric total keeps its literal",
+     R"({"NumeroTotale":2,"seq_FATTURE":[{"IdFattura":"1"},{"IdFattura":2}]})",
+     "2",
+     {"1", "2"}},
+    {"array order kept",
+     R"({"NumeroTotale":"3","seq_FATTURE":[{"IdFattura":"c"},{"IdFattura":"a"},{}]})",
+     "3",
      {"c", "a", ""}},
 };
 
@@ -192,11 +198,14 @@ const std::vector<FailureCase> kSearchFailures = {
      "Conversion from TJSONObject to string is not supported"},
     {"total array", R"({"error":"","result":{"NumeroTotale":[],"seq_FATTURE":[]}})",
      "Conversion from TJSONArray to string is not supported"},
-    {"total but no array", R"({"error":"","result":{"NumeroTotale":"3"}})", "Value 'result.seq_FATTURE' not found"},
+    {"total but no array", R"({"error":"","result":{"NumeroTotale":"3"}})",
+     "Value 'result.seq_FATTURE' not found"},
     {"double zero needs the array", R"({"error":"","result":{"NumeroTotale":"00"}})",
      "Value 'result.seq_FATTURE' not found"},
-    {"array null", R"({"error":"","result":{"NumeroTotale":"3","seq_FATTURE":null}})", "Invalid class typecast"},
-    {"array object", R"({"error":"","result":{"NumeroTotale":"3","seq_FATTURE":{}}})", "Invalid class typecast"},
+    {"array null", R"({"error":"","result":{"NumeroTotale":"3","seq_FATTURE":null}})",
+     "Invalid class typecast"},
+    {"array object", R"({"error":"","result":{"NumeroTotale":"3","seq_FATTURE":{}}})",
+     "Invalid class typecast"},
     {"null element after good ones",
      R"({"error":"","result":{"NumeroTotale":"3","seq_FATTURE":[{"IdFattura":"1"},{"IdFattura":"2"},null]}})",
      "The input value is not a valid Object"},
@@ -225,9 +234,11 @@ TEST_F(SearchTest, ReceivedSearchFailsOnEveryBrokenAnswer)
 TEST_F(SearchTest, ReceivedSearchLogsTwentyOneEntries)
 {
     ScopedAppLog log;
-    Backend.PushAnswer(JsonAnswer("{ \"error\" : \"\",\n \"result\" : { \"NumeroTotale\" : \"1\", \"seq_FATTURE\" : "
-                                  "[ { \"IdFattura\" : \"a/b\", \"CedenteAnagrafica\" : \"Caff\xC3\xA8\" } ] } }"));
-    Client.FAEPassivaSearch(5, 0, {}, k1January2024, 0, QStringLiteral("IT0 1"), {}, {}, {}, 0, 0, 0, {}, {}, {}, {});
+    Backend.PushAnswer(
+        JsonAnswer("{ \"error\" : \"\",\n \"result\" : { \"NumeroTotale\" : \"1\", \"seq_FATTURE\" : "
+                   "[ { \"IdFattura\" : \"a/b\", \"CedenteAnagrafica\" : \"Caff\xC3\xA8\" } ] } }"));
+    Client.FAEPassivaSearch(5, 0, {}, k1January2024, 0, QStringLiteral("IT0 1"), {}, {}, {}, 0, 0, 0, {}, {},
+                            {}, {});
 
     const QString url = QString::fromStdString(backend_test::EndpointUrl(Backend.Port()));
     const std::vector<LogEntry> expected = {
