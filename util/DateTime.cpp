@@ -3,7 +3,8 @@
 #include <cmath>
 
 namespace {
-const QDate kEpoch(1899, 12, 30);
+// 30 December 1899; constant-initialised so that callers during static initialisation see it.
+constexpr QDate kEpoch = QDate::fromJulianDay(2415019);
 constexpr double kMsPerDay = 86400000.0;
 } // namespace
 
