@@ -1,4 +1,5 @@
 #include "FileUtils.h"
+#include "UniqueFd.h"
 
 #include <QCollator>
 #include <QCollatorSortKey>
@@ -129,32 +130,6 @@ void SortWithoutCase(QStringList& names, const QLocale& locale)
 
 // --- file move ---
 
-class FdHolder
-{
-public:
-    explicit FdHolder(int fd) : FFd(fd) {}
-    ~FdHolder()
-    {
-        if (FFd >= 0)
-            close(FFd);
-    }
-    FdHolder(const FdHolder&) = delete;
-    FdHolder& operator=(const FdHolder&) = delete;
-
-    int Get() const { return FFd; }
-    bool Valid() const { return FFd >= 0; }
-    // Closes now and reports the result: a failed close can be the first sign of a failed write.
-    bool Close()
-    {
-        const int fd = FFd;
-        FFd = -1;
-        return close(fd) == 0;
-    }
-
-private:
-    int FFd;
-};
-
 // A target this move created; removed again unless the move gets to the end.
 class PartialTarget
 {
@@ -184,8 +159,8 @@ QByteArray FolderOf(const QByteArray& path)
 
 bool SyncFolder(const QByteArray& folder)
 {
-    FdHolder dir(open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return dir.Valid() && fsync(dir.Get()) == 0;
+    TUniqueFd dir(open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir.IsOpen() && fsync(dir.Get()) == 0;
 }
 
 bool WriteAll(int fd, const char* data, size_t length)
@@ -225,13 +200,13 @@ bool CopyBytes(int from, int to)
 // removes the target again, so the source alone remains.
 bool CopyThenUnlink(const QByteArray& source, const QByteArray& target)
 {
-    FdHolder in(open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    TUniqueFd in(open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat info;
-    if (!in.Valid() || fstat(in.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (!in.IsOpen() || fstat(in.Get(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
 
-    FdHolder out(open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR));
-    if (!out.Valid())
+    TUniqueFd out(open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    if (!out.IsOpen())
         return false;
     PartialTarget created(target);
 
@@ -242,7 +217,7 @@ bool CopyThenUnlink(const QByteArray& source, const QByteArray& target)
     (void)fchmod(out.Get(), info.st_mode & 07777);
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
     (void)futimens(out.Get(), times);
-    if (fsync(out.Get()) != 0 || !out.Close() || !SyncFolder(FolderOf(target)))
+    if (fsync(out.Get()) != 0 || ::close(out.Release()) != 0 || !SyncFolder(FolderOf(target)))
         return false;
 
     if (unlink(source.constData()) != 0)

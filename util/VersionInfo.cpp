@@ -1,4 +1,5 @@
 #include "VersionInfo.h"
+#include "UniqueFd.h"
 
 #include "VersionSection.h"
 
@@ -193,23 +194,6 @@ TFileVersions ParseVersions(quint64 fileSize, ReadAt readAt)
                         elf.Word(data, offsetof(TVersionSectionData, FileVersionLS)))};
 }
 
-class FdHolder
-{
-public:
-    explicit FdHolder(int fd) : FFd(fd) {}
-    ~FdHolder()
-    {
-        if (FFd >= 0)
-            close(FFd);
-    }
-    FdHolder(const FdHolder&) = delete;
-    FdHolder& operator=(const FdHolder&) = delete;
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
-
 bool ReadFully(int fd, quint64 offset, quint64 length, QByteArray& out)
 {
     out.resize(static_cast<qsizetype>(length));
@@ -230,7 +214,7 @@ bool ReadFully(int fd, quint64 offset, quint64 length, QByteArray& out)
 TFileVersions GetFileVersions(const QString& path)
 {
     // Non-blocking open: a FIFO at the path must not hang the caller; only regular files are read.
-    FdHolder file(open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    TUniqueFd file(open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat info;
     if (file.Get() < 0 || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
         return {};
