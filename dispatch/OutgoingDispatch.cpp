@@ -71,6 +71,8 @@ void WriteErrorText(const QString& path, const QString& N, const QString& messag
             failAndRemove(errno);
         written += n;
     }
+    if (::fsync(fd.Get()) != 0)
+        failAndRemove(errno);
     if (::close(fd.Release()) != 0)
         failAndRemove(errno);
     if (::rename(temporary.constData(), target.constData()) != 0)
