@@ -7,6 +7,7 @@
 #include "FileUtils.h"
 #include "LogFile.h"
 #include "MessageBox.h"
+#include "NumericLineEdit.h"
 #include "OutgoingDispatch.h"
 #include "Text.h"
 #include "VersionInfo.h"
@@ -15,9 +16,15 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QToolButton>
+#include <QUrl>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStringList>
@@ -25,7 +32,41 @@
 #include <cerrno>
 #include <sys/stat.h>
 
+const QString TfrmMain::WebAppBaseAddress = QStringLiteral("https://app.vorn.example/");
+
 namespace {
+
+TfrmMain::TOpenAddress& OpenAddress()
+{
+    static TfrmMain::TOpenAddress open = [](const QString& address) {
+        // The desktop's answer is not checked: a browser that cannot start shows nothing here.
+        QDesktopServices::openUrl(QUrl(address));
+    };
+    return open;
+}
+
+// Qt's own dialog, which can leave out the path box and the new-folder button.
+QString ChooseFolderWithDialog(QWidget* parent, const QString& instruction, const QString& startFolder)
+{
+    QFileDialog dialog(parent, instruction, startFolder);
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly |
+                      QFileDialog::DontResolveSymlinks);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setLabelText(QFileDialog::LookIn, instruction);
+    for (const char* name : {"newFolderButton", "fileNameEdit", "fileNameLabel", "fileTypeCombo", "fileTypeLabel"})
+        if (QWidget* child = dialog.findChild<QWidget*>(QLatin1String(name)))
+            child->hide();
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+}
+
+TfrmMain::TChooseFolder& ChooseFolder()
+{
+    static TfrmMain::TChooseFolder choose = ChooseFolderWithDialog;
+    return choose;
+}
 
 const QString kCaption = QStringLiteral("VORN Automatic");
 const QString kBalloonTitle = QStringLiteral("Ripristina l'applicazione.");
@@ -122,6 +163,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent), tyiVORN(this)
     setWindowIcon(ApplicationIcon());
     CreateControls();
     connect(btnOk, &QPushButton::clicked, this, [this] { Guarded([this] { btnOkClick(); }); });
+    connect(edtDatabase, &QLineEdit::textChanged, this, [this] { Guarded([this] { edtDatabaseChange(); }); });
+    connect(lklVORN, &QLabel::linkActivated, this,
+            [this](const QString& link) { Guarded([this, link] { lklVORNLinkClick(link); }); });
+    connect(btDaInviare, &QToolButton::clicked, this, [this] { Guarded([this] { btDaInviareClick(); }); });
+    connect(btnRicevute, &QToolButton::clicked, this, [this] { Guarded([this] { btnRicevuteClick(); }); });
 
     tyiVORN.setIcon(ApplicationIcon());
     connect(&tyiVORN, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -219,6 +265,72 @@ void TfrmMain::FormDestroy()
     FXmlMask.reset();
     FDVClient.reset();
     AppLog.reset();
+}
+
+void TfrmMain::SetOpenAddressForTesting(TOpenAddress open)
+{
+    OpenAddress() = std::move(open);
+}
+
+void TfrmMain::SetChooseFolderForTesting(TChooseFolder choose)
+{
+    ChooseFolder() = choose ? std::move(choose) : TChooseFolder(ChooseFolderWithDialog);
+}
+
+void TfrmMain::edtDatabaseChange()
+{
+    const QString database = TrimControl(edtDatabase->text());
+    if (database.isEmpty()) {
+        lklVORN->setTextFormat(Qt::PlainText);
+        lklVORN->setText(QStringLiteral("Link ad VORN non attivo, configurare campo \"Database\""));
+        return;
+    }
+    lklVORN->setTextFormat(Qt::RichText);
+    lklVORN->setText(QStringLiteral("<a href=\"") + WebAppBaseAddress + database +
+                     QStringLiteral("\" target=\"_blank\">Apri VORN nel browser</a>"));
+}
+
+void TfrmMain::lklVORNLinkClick(const QString& Link)
+{
+    OpenAddress()(Link);
+}
+
+void TfrmMain::btDaInviareClick()
+{
+    ChooseFolderInto(edtFECartellaDaInviare, QStringLiteral("Selezione cartella fatture da inviare"));
+}
+
+void TfrmMain::btnRicevuteClick()
+{
+    ChooseFolderInto(edtFECartellaRicevute, QStringLiteral("Selezione cartella fatture ricevute"));
+}
+
+void TfrmMain::ChooseFolderInto(QLineEdit* box, const QString& instruction)
+{
+    const QString start = FolderExists(box->text()) ? box->text() : QString();
+    const QString chosen = ChooseFolder()(this, instruction, start);
+    if (!chosen.isEmpty())
+        box->setText(chosen);
+}
+
+void TfrmMain::keyPressEvent(QKeyEvent* event)
+{
+    // The window is no dialog, so Qt gives it no default button: Enter without a modifier acts as
+    // OK from every control, which pass the key on to the window. Escape closes nothing.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (enter && modifiers == Qt::NoModifier) {
+        event->accept();
+        btnOk->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    ApplyLayout();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event)

@@ -1,16 +1,23 @@
 #pragma once
 
+#include <QRect>
 #include <QStringList>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
 #include <exception>
+#include <functional>
 #include <memory>
+#include <vector>
 
 class QCheckBox;
+class QFrame;
+class QLabel;
 class QLineEdit;
 class QPushButton;
+class QToolButton;
 class TDVBackendService;
+class TNumericLineEdit;
 
 // The program's only window. In configuring mode it is shown and nothing is sent; in automatic mode
 // it is hidden, the tray icon is shown and the check timer runs the dispatch cycle.
@@ -29,8 +36,20 @@ public:
     static QString ConfigFilePath();
     static QString LogFilePath();
 
+    // The base address of the web application; a database's page is this address and its name.
+    static const QString WebAppBaseAddress;
+
+    // Seams for tests: how an address is opened and how a folder is chosen (empty: cancelled).
+    using TOpenAddress = std::function<void(const QString& address)>;
+    using TChooseFolder =
+        std::function<QString(QWidget* parent, const QString& instruction, const QString& startFolder)>;
+    static void SetOpenAddressForTesting(TOpenAddress open);
+    static void SetChooseFolderForTesting(TChooseFolder choose);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     friend struct TfrmMainTestAccess;
@@ -58,6 +77,14 @@ private:
 
     // Creates the controls and lays them out on the window (Form_MainLayout.cpp).
     void CreateControls();
+    // Places every control for the window's current size, following its anchors.
+    void ApplyLayout();
+
+    void edtDatabaseChange();
+    void lklVORNLinkClick(const QString& Link);
+    void btDaInviareClick();
+    void btnRicevuteClick();
+    void ChooseFolderInto(QLineEdit* box, const QString& instruction);
 
     // Runs an event handler; what it throws goes to the exception hook.
     template <class Handler> void Guarded(Handler handler);
@@ -66,11 +93,27 @@ private:
     QLineEdit* edtDatabase = nullptr;
     QLineEdit* edtUsername = nullptr;
     QLineEdit* edtPassword = nullptr;
-    QLineEdit* edtIntervalloSec = nullptr;
+    TNumericLineEdit* edtIntervalloSec = nullptr;
     QLineEdit* edtFECartellaDaInviare = nullptr;
     QLineEdit* edtFECartellaRicevute = nullptr;
     QCheckBox* chkEseguiInAvvio = nullptr;
     QPushButton* btnOk = nullptr;
+    QFrame* Shape1 = nullptr;
+    QFrame* Shape2 = nullptr;
+    QLabel* Label6 = nullptr;
+    QToolButton* btDaInviare = nullptr;
+    QToolButton* btnRicevute = nullptr;
+    QLabel* lklVORN = nullptr;
+    // Each control with its place on the window at 96 dpi and its size, and how it follows a resize.
+    struct TPlacement
+    {
+        QWidget* Control;
+        QRect Bounds;          // at the designed client size of 574 x 287
+        bool FollowsRight;     // keeps its distance from the right edge
+        bool StretchesWidth;   // keeps its distance from both side edges
+        bool StretchesHeight;  // keeps its distance from the top and the bottom edge
+    };
+    std::vector<TPlacement> FPlacements;
 
     QSystemTrayIcon tyiVORN;
     QTimer tmrFECheck;

@@ -7,6 +7,7 @@
 #include "Form_Main.h"
 #include "LogFile.h"
 #include "MessageBox.h"
+#include "NumericLineEdit.h"
 #include "Text.h"
 #include "VersionInfo.h"
 #include "VornApplication.h"
