@@ -1,0 +1,304 @@
+// The main window's layout and the behaviour of the controls that act inside it, through real key
+// and mouse events on the offscreen platform.
+
+#include "Form_Main.h"
+#include "LogFile.h"
+#include "MessageBox.h"
+#include "NumericLineEdit.h"
+#include "VornApplication.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+struct TfrmMainTestAccess
+{
+    static QLineEdit* Database(TfrmMain& f) { return f.edtDatabase; }
+    static QLineEdit* Username(TfrmMain& f) { return f.edtUsername; }
+    static QLineEdit* Password(TfrmMain& f) { return f.edtPassword; }
+    static TNumericLineEdit* Interval(TfrmMain& f) { return f.edtIntervalloSec; }
+    static QLineEdit* Folder(TfrmMain& f) { return f.edtFECartellaDaInviare; }
+    static QLineEdit* ReceivedFolder(TfrmMain& f) { return f.edtFECartellaRicevute; }
+    static QCheckBox* AutomaticStart(TfrmMain& f) { return f.chkEseguiInAvvio; }
+    static QPushButton* Ok(TfrmMain& f) { return f.btnOk; }
+    static QLabel* Link(TfrmMain& f) { return f.lklVORN; }
+    static QLabel* Label6(TfrmMain& f) { return f.Label6; }
+    static QToolButton* FolderButton(TfrmMain& f) { return f.btDaInviare; }
+    static QToolButton* ReceivedFolderButton(TfrmMain& f) { return f.btnRicevute; }
+    static QFrame* Shape1(TfrmMain& f) { return f.Shape1; }
+    static QFrame* Shape2(TfrmMain& f) { return f.Shape2; }
+};
+using Access = TfrmMainTestAccess;
+
+namespace {
+
+class FormLayoutTest : public testing::Test
+{
+protected:
+    FormLayoutTest() : FPreviousDir(QDir::currentPath())
+    {
+        QDir::setCurrent(FDir.path());
+        VornMessageBox::SetObserverForTesting([this](const QString& text) { Boxes.push_back(text); });
+        TfrmMain::SetOpenAddressForTesting([this](const QString& address) { Opened.push_back(address); });
+        Form = std::make_unique<TfrmMain>();
+        if (AppLog)
+            AppLog->SetWriteDelayForTesting(std::chrono::milliseconds(0));
+        Form->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    }
+    ~FormLayoutTest() override
+    {
+        Form.reset();
+        TfrmMain::SetOpenAddressForTesting({});
+        TfrmMain::SetChooseFolderForTesting({});
+        VornMessageBox::SetObserverForTesting({});
+        QDir::setCurrent(FPreviousDir);
+    }
+
+    QTemporaryDir FDir;
+    QString FPreviousDir;
+    std::unique_ptr<TfrmMain> Form;
+    std::vector<QString> Boxes;
+    std::vector<QString> Opened;
+};
+
+TEST_F(FormLayoutTest, ControlsStandWhereTheWindowPutsThemAt96Dpi)
+{
+    ASSERT_EQ(Form->logicalDpiX(), 96) << "the offscreen platform is expected to report 96 dpi";
+    EXPECT_EQ(Form->size(), QSize(574, 287));
+    const struct
+    {
+        QWidget* Control;
+        QRect Expected;
+    } cases[] = {
+        {Access::Shape1(*Form), QRect(0, 0, 575, 121)},
+        {Access::Shape2(*Form), QRect(0, 122, 575, 167)},
+        {Access::Database(*Form), QRect(88, 32, 157, 21)},
+        {Access::Username(*Form), QRect(88, 59, 157, 21)},
+        {Access::Password(*Form), QRect(88, 86, 157, 21)},
+        {Access::Interval(*Form), QRect(107, 146, 54, 21)},
+        {Access::Folder(*Form), QRect(158, 173, 373, 21)},
+        {Access::FolderButton(*Form), QRect(537, 169, 25, 25)},
+        {Access::Ok(*Form), QRect(456, 240, 75, 25)},
+        {Access::AutomaticStart(*Form), QRect(196, 244, 97, 17)},
+        {Access::Link(*Form), QRect(268, 36, 165, 17)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Control->metaObject()->className());
+        EXPECT_EQ(c.Control->geometry(), c.Expected);
+    }
+    const QColor credentials = Access::Shape1(*Form)->palette().color(QPalette::Window);
+    const QColor invoices = Access::Shape2(*Form)->palette().color(QPalette::Window);
+    EXPECT_EQ(credentials, QColor(202, 223, 247));
+    EXPECT_EQ(invoices, QColor(252, 253, 225));
+}
+
+TEST_F(FormLayoutTest, ResizingStretchesTheBandsAndTheFolderBoxAndMovesTheRightHandControls)
+{
+    Form->resize(800, 400);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Access::Shape1(*Form)->geometry(), QRect(0, 0, 801, 121)); // width only
+    EXPECT_EQ(Access::Shape2(*Form)->geometry(), QRect(0, 122, 801, 280));
+    EXPECT_EQ(Access::Folder(*Form)->geometry(), QRect(158, 173, 599, 21));
+    EXPECT_EQ(Access::FolderButton(*Form)->geometry(), QRect(763, 169, 25, 25));
+    EXPECT_EQ(Access::Ok(*Form)->geometry(), QRect(682, 240, 75, 25));
+    // Everything else keeps its place.
+    EXPECT_EQ(Access::Database(*Form)->geometry(), QRect(88, 32, 157, 21));
+    EXPECT_EQ(Access::Link(*Form)->geometry(), QRect(268, 36, 165, 17));
+}
+
+TEST_F(FormLayoutTest, TabVisitsTheBoxesInOrderAndNeverTheHiddenOrImageControls)
+{
+    EXPECT_EQ(QApplication::focusWidget(), Access::Database(*Form));
+    const std::vector<QWidget*> expected = {
+        Access::Username(*Form), Access::Password(*Form), Access::Interval(*Form), Access::Folder(*Form),
+        Access::Ok(*Form),       Access::AutomaticStart(*Form), Access::Database(*Form)};
+    for (QWidget* next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
+    }
+    EXPECT_FALSE(Access::ReceivedFolder(*Form)->isVisible());
+    EXPECT_FALSE(Access::Label6(*Form)->isVisible());
+    EXPECT_FALSE(Access::ReceivedFolderButton(*Form)->isVisible());
+    EXPECT_EQ(Access::FolderButton(*Form)->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(Access::Link(*Form)->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(FormLayoutTest, EnterFromEveryControlActsAsOkAndEscapeClosesNothing)
+{
+    // With every box empty, OK's settings check fails at once: its message shows the key got there.
+    const std::vector<QWidget*> controls = {Access::Database(*Form), Access::Username(*Form),
+                                            Access::Password(*Form), Access::Interval(*Form),
+                                            Access::Folder(*Form),   Access::AutomaticStart(*Form),
+                                            Access::Ok(*Form)};
+    for (QWidget* control : controls) {
+        SCOPED_TRACE(control->metaObject()->className());
+        Boxes.clear();
+        control->setFocus();
+        QTest::keyClick(control, Qt::Key_Return);
+        EXPECT_EQ(Boxes, std::vector<QString>{"Databse non specificato"});
+        Boxes.clear();
+        QTest::keyClick(control, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_EQ(Boxes, std::vector<QString>{"Databse non specificato"});
+    }
+    Boxes.clear();
+    QTest::keyClick(Access::Database(*Form), Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_TRUE(Boxes.empty()) << "Enter with a modifier is not OK";
+
+    QTest::keyClick(Access::Database(*Form), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Form->isVisible());
+}
+
+TEST_F(FormLayoutTest, TheLinkFollowsTheDatabaseBox)
+{
+    QLabel* link = Access::Link(*Form);
+    EXPECT_EQ(link->text(), "Apri VORN nel browser");
+    EXPECT_EQ(link->textFormat(), Qt::PlainText);
+
+    QTest::keyClicks(Access::Database(*Form), "  DEMO01 ");
+    EXPECT_EQ(link->text(), "<a href=\"" + TfrmMain::WebAppBaseAddress +
+                                "DEMO01\" target=\"_blank\">Apri VORN nel browser</a>");
+    EXPECT_EQ(link->textFormat(), Qt::RichText);
+    EXPECT_TRUE(TfrmMain::WebAppBaseAddress.startsWith("https://"));
+    EXPECT_TRUE(TfrmMain::WebAppBaseAddress.endsWith("/"));
+
+    emit link->linkActivated(TfrmMain::WebAppBaseAddress + "DEMO01");
+    EXPECT_EQ(Opened, std::vector<QString>{TfrmMain::WebAppBaseAddress + "DEMO01"});
+
+    Access::Database(*Form)->setText("   ");
+    EXPECT_EQ(link->text(), "Link ad VORN non attivo, configurare campo \"Database\"");
+    EXPECT_EQ(link->textFormat(), Qt::PlainText);
+}
+
+TEST_F(FormLayoutTest, TheFolderPickerStartsAtAnExistingFolderAndCancelKeepsTheBox)
+{
+    struct Call
+    {
+        QString Instruction;
+        QString Start;
+    };
+    std::vector<Call> calls;
+    QString answer;
+    TfrmMain::SetChooseFolderForTesting([&](QWidget*, const QString& instruction, const QString& start) {
+        calls.push_back({instruction, start});
+        return answer;
+    });
+
+    Access::Folder(*Form)->setText(FDir.path() + "/manca");
+    QTest::mouseClick(Access::FolderButton(*Form), Qt::LeftButton);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].Instruction, "Selezione cartella fatture da inviare");
+    EXPECT_EQ(calls[0].Start, "") << "a folder that does not exist gives no start";
+    EXPECT_EQ(Access::Folder(*Form)->text(), FDir.path() + "/manca") << "cancel keeps the text";
+
+    Access::Folder(*Form)->setText(FDir.path());
+    answer = FDir.path() + "/scelta";
+    QTest::mouseClick(Access::FolderButton(*Form), Qt::LeftButton);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].Start, FDir.path());
+    EXPECT_EQ(Access::Folder(*Form)->text(), answer);
+}
+
+TEST_F(FormLayoutTest, ThePasswordBoxShowsStars)
+{
+    QLineEdit* box = Access::Password(*Form);
+    EXPECT_EQ(box->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(box->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, box), '*');
+}
+
+// Key sequences typed into the interval box: the text and caret that result.
+struct KeyCase
+{
+    const char* Name;
+    QString Start;
+    int SelectionStart; // -1: caret at the end, no selection
+    int SelectionLength;
+    QString Typed;
+    QString Text;
+    int Caret;
+};
+
+class IntervalBoxTest : public FormLayoutTest, public testing::WithParamInterface<QChar>
+{
+};
+
+TEST_P(IntervalBoxTest, TypedCharactersGoThroughTheNumericFilter)
+{
+    TNumericLineEdit* box = Access::Interval(*Form);
+    box->SetDecimalSeparatorForTesting(GetParam());
+    const std::vector<KeyCase> cases = {
+        {"a fourth digit", "120", -1, 0, "5", "1205", 4},
+        {"no fifth digit", "1205", -1, 0, "6", "1205", 4},
+        {"the whole text selected", "1205", 0, 4, "7", "7", 1},
+        {"a selection counts against the limit", "1205", 2, 2, "9", "129", 3},
+        {"a sign goes in front", "12", -1, 0, "-", "-12", 3},
+        {"the same sign again", "-12", -1, 0, "-", "-12", 3},
+        {"the sign replaced", "-12", -1, 0, "+", "+12", 3},
+        {"a sign into an empty box", "", -1, 0, "-", "-", 1},
+        {"the sign does not count", "-1234", -1, 0, "5", "-1234", 5},
+        {"no separator of either kind", "12", -1, 0, ".,", "12", 2},
+        {"a selection is not replaced by a sign", "123", 0, 3, "-", "-123", 1},
+        {"letters and blanks", "1", -1, 0, "a b", "1", 1},
+        {"a digit before the sign", "-12", 0, 0, "1", "1-12", 1},
+        {"backspace", "123", -1, 0, "\b", "12", 2},
+    };
+    for (const KeyCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        box->setText(c.Start);
+        if (c.SelectionStart >= 0)
+            box->setSelection(c.SelectionStart, c.SelectionLength);
+        else
+            box->end(false);
+        for (QChar ch : c.Typed) {
+            if (ch == u'\b')
+                QTest::keyClick(box, Qt::Key_Backspace);
+            else
+                QTest::keyClick(box, ch.toLatin1());
+        }
+        EXPECT_EQ(box->text(), c.Text);
+        EXPECT_EQ(box->cursorPosition(), c.Caret);
+    }
+}
+
+TEST_P(IntervalBoxTest, KeysThatTypeNothingReachTheBox)
+{
+    TNumericLineEdit* box = Access::Interval(*Form);
+    box->SetDecimalSeparatorForTesting(GetParam());
+    box->setText("1234");
+    box->end(false);
+    QTest::keyClick(box, Qt::Key_Left);
+    QTest::keyClick(box, Qt::Key_Delete);
+    EXPECT_EQ(box->text(), "123");
+    QTest::keyClick(box, Qt::Key_Home);
+    EXPECT_EQ(box->cursorPosition(), 0);
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier); // select all
+    EXPECT_EQ(box->selectedText(), "123");
+}
+
+INSTANTIATE_TEST_SUITE_P(Separators, IntervalBoxTest, testing::Values(QChar(u','), QChar(u'.')),
+                         [](const testing::TestParamInfo<QChar>& info) {
+                             return info.param == u',' ? std::string("Comma") : std::string("Point");
+                         });
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TVornApplication application(argc, argv);
+    application.setQuitOnLastWindowClosed(false);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
