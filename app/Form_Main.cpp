@@ -23,11 +23,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QToolButton>
-#include <QUrl>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStringList>
+#include <QToolButton>
+#include <QUrl>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -45,16 +45,18 @@ TfrmMain::TOpenAddress& OpenAddress()
     return open;
 }
 
-// Qt's own dialog, which can leave out the path box and the new-folder button.
+// Qt's own dialog, which can leave out the path box and the new-folder button. Read-only: folders
+// are chosen here, not created, renamed or deleted. Without a start folder it opens at the root.
 QString ChooseFolderWithDialog(QWidget* parent, const QString& instruction, const QString& startFolder)
 {
-    QFileDialog dialog(parent, instruction, startFolder);
+    QFileDialog dialog(parent, instruction, startFolder.isEmpty() ? QDir::rootPath() : startFolder);
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly |
-                      QFileDialog::DontResolveSymlinks);
+                      QFileDialog::DontResolveSymlinks | QFileDialog::ReadOnly);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.setLabelText(QFileDialog::LookIn, instruction);
-    for (const char* name : {"newFolderButton", "fileNameEdit", "fileNameLabel", "fileTypeCombo", "fileTypeLabel"})
+    for (const char* name :
+         {"newFolderButton", "fileNameEdit", "fileNameLabel", "fileTypeCombo", "fileTypeLabel"})
         if (QWidget* child = dialog.findChild<QWidget*>(QLatin1String(name)))
             child->hide();
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -104,14 +104,22 @@ private:
     QToolButton* btDaInviare = nullptr;
     QToolButton* btnRicevute = nullptr;
     QLabel* lklVORN = nullptr;
+    // How a control follows a resize of the window (the original's anchors), and whether a label
+    // widens to its text when the fallback font is wider than the designed one.
+    enum TAnchor : unsigned
+    {
+        Fixed = 0,
+        FollowsRight = 1,    // keeps its distance from the right edge
+        StretchesWidth = 2,  // keeps its distance from both side edges
+        StretchesHeight = 4, // keeps its distance from the top and the bottom edge
+        GrowsWithText = 8,   // never narrower than its text
+    };
     // Each control with its place on the window at 96 dpi and its size, and how it follows a resize.
     struct TPlacement
     {
         QWidget* Control;
-        QRect Bounds;          // at the designed client size of 574 x 287
-        bool FollowsRight;     // keeps its distance from the right edge
-        bool StretchesWidth;   // keeps its distance from both side edges
-        bool StretchesHeight;  // keeps its distance from the top and the bottom edge
+        QRect Bounds; // at the designed client size of 574 x 287
+        unsigned Anchors;
     };
     std::vector<TPlacement> FPlacements;
 

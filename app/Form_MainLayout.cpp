@@ -31,15 +31,24 @@ public:
     }
 };
 
-// Tahoma 8 pt where the machine has it; otherwise the closest sans-serif of the same size.
-QFont WindowFont()
+// Tahoma 8 pt (11 pixels at 96 dpi) where the machine has it. Otherwise the first of these of the
+// same pixel size: Liberation Sans has Arial's metrics and fits every label within two pixels of
+// Tahoma's widths; DejaVu Sans, always there, is wider and lets the labels grow to their text.
+QFont WindowFont(double scale)
 {
-    const QString family = QFontDatabase::families().contains(QStringLiteral("Tahoma"))
-                               ? QStringLiteral("Tahoma")
-                               : QStringLiteral("DejaVu Sans");
+    static const char* const kFamilies[] = {"Tahoma", "Liberation Sans", "DejaVu Sans Condensed",
+                                            "DejaVu Sans"};
+    const QStringList installed = QFontDatabase::families();
+    QString family = QStringLiteral("Sans Serif");
+    for (const char* candidate : kFamilies) {
+        if (installed.contains(QLatin1String(candidate))) {
+            family = QLatin1String(candidate);
+            break;
+        }
+    }
     QFont font(family);
     font.setStyleHint(QFont::SansSerif);
-    font.setPointSize(8);
+    font.setPixelSize(qRound(11 * scale));
     return font;
 }
 
@@ -48,6 +57,8 @@ QFrame* Band(QWidget* parent, QColor colour)
     auto* band = new QFrame(parent);
     band->setFrameShape(QFrame::NoFrame);
     band->setAutoFillBackground(true);
+    // Its own role: otherwise it inherits the window's button-face role and paints that colour.
+    band->setBackgroundRole(QPalette::Window);
     QPalette palette = band->palette();
     palette.setColor(QPalette::Window, colour);
     band->setPalette(palette);
@@ -58,6 +69,8 @@ QLabel* Label(QWidget* parent, const QString& text, bool bold = false)
 {
     auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
+    // The text stands at the top of its area, as the designed heights assume.
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     if (bold) {
         QFont font = label->font();
         font.setBold(true);
@@ -80,7 +93,7 @@ QToolButton* FolderButton(QWidget* parent)
 
 void TfrmMain::CreateControls()
 {
-    setFont(WindowFont());
+    setFont(WindowFont(logicalDpiX() / 96.0));
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
 
@@ -116,6 +129,7 @@ void TfrmMain::CreateControls()
 
     lklVORN = new QLabel(QStringLiteral("Apri VORN nel browser"), this);
     lklVORN->setTextFormat(Qt::PlainText);
+    lklVORN->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lklVORN->setFocusPolicy(Qt::NoFocus);
     lklVORN->setOpenExternalLinks(false);
     lklVORN->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
@@ -142,30 +156,30 @@ void TfrmMain::CreateControls()
     setTabOrder(edtFECartellaRicevute, btnOk);
     setTabOrder(btnOk, chkEseguiInAvvio);
 
-    //            control                  left, top, width, height       right  width  height
     FPlacements = {
-        {Shape1, QRect(0, 0, 575, 121), false, true, false},
-        {Shape2, QRect(0, 122, 575, 167), false, true, true},
-        {Label1, QRect(24, 35, 50, 13), false, false, false},
-        {Label2, QRect(24, 62, 52, 13), false, false, false},
-        {Label3, QRect(24, 89, 50, 13), false, false, false},
-        {Label4, QRect(24, 150, 77, 13), false, false, false},
-        {Label5, QRect(24, 177, 128, 13), false, false, false},
-        {Label6, QRect(24, 203, 120, 13), false, false, false},
-        {Label7, QRect(17, 8, 164, 13), false, false, false},
-        {Label8, QRect(17, 127, 113, 13), false, false, false},
-        {btDaInviare, QRect(537, 169, 25, 25), true, false, false},
-        {btnRicevute, QRect(537, 196, 25, 25), true, false, false},
-        {Label9, QRect(17, 245, 173, 13), false, false, false},
-        {edtDatabase, QRect(88, 32, 157, 21), false, false, false},
-        {edtUsername, QRect(88, 59, 157, 21), false, false, false},
-        {edtPassword, QRect(88, 86, 157, 21), false, false, false},
-        {edtFECartellaDaInviare, QRect(158, 173, 373, 21), false, true, false},
-        {edtFECartellaRicevute, QRect(158, 200, 373, 21), false, true, false},
-        {btnOk, QRect(456, 240, 75, 25), true, false, false},
-        {chkEseguiInAvvio, QRect(196, 244, 97, 17), false, false, false},
-        {edtIntervalloSec, QRect(107, 146, 54, 21), false, false, false},
-        {lklVORN, QRect(268, 36, 165, 17), false, false, false},
+        {Shape1, QRect(0, 0, 575, 121), StretchesWidth},
+        {Shape2, QRect(0, 122, 575, 167), StretchesWidth | StretchesHeight},
+        {Label1, QRect(24, 35, 50, 13), GrowsWithText},
+        {Label2, QRect(24, 62, 52, 13), GrowsWithText},
+        {Label3, QRect(24, 89, 50, 13), GrowsWithText},
+        {Label4, QRect(24, 150, 77, 13), GrowsWithText},
+        {Label5, QRect(24, 177, 128, 13), GrowsWithText},
+        {Label6, QRect(24, 203, 120, 13), GrowsWithText},
+        {Label7, QRect(17, 8, 164, 13), GrowsWithText},
+        {Label8, QRect(17, 127, 113, 13), GrowsWithText},
+        {btDaInviare, QRect(537, 169, 25, 25), FollowsRight},
+        {btnRicevute, QRect(537, 196, 25, 25), FollowsRight},
+        {Label9, QRect(17, 245, 173, 13), GrowsWithText},
+        {edtDatabase, QRect(88, 32, 157, 21), Fixed},
+        {edtUsername, QRect(88, 59, 157, 21), Fixed},
+        {edtPassword, QRect(88, 86, 157, 21), Fixed},
+        {edtFECartellaDaInviare, QRect(158, 173, 373, 21), StretchesWidth},
+        {edtFECartellaRicevute, QRect(158, 200, 373, 21), StretchesWidth},
+        {btnOk, QRect(456, 240, 75, 25), FollowsRight},
+        {chkEseguiInAvvio, QRect(196, 244, 97, 17), Fixed},
+        {edtIntervalloSec, QRect(107, 146, 54, 21), Fixed},
+        // Fixed size: a longer text (the inactive message) is clipped at the right.
+        {lklVORN, QRect(268, 36, 165, 17), Fixed},
     };
 
     const double scale = logicalDpiX() / 96.0;
@@ -183,12 +197,15 @@ void TfrmMain::ApplyLayout()
     const int grownY = qRound(height() / scale) - kDesignedClientSize.height();
     for (const TPlacement& p : FPlacements) {
         QRect r = p.Bounds;
-        if (p.FollowsRight)
+        if (p.Anchors & FollowsRight)
             r.moveLeft(r.left() + grownX);
-        if (p.StretchesWidth)
+        if (p.Anchors & StretchesWidth)
             r.setWidth(qMax(0, r.width() + grownX));
-        if (p.StretchesHeight)
+        if (p.Anchors & StretchesHeight)
             r.setHeight(qMax(0, r.height() + grownY));
-        p.Control->setGeometry(scaled(r.left()), scaled(r.top()), scaled(r.width()), scaled(r.height()));
+        QRect placed(scaled(r.left()), scaled(r.top()), scaled(r.width()), scaled(r.height()));
+        if (p.Anchors & GrowsWithText)
+            placed.setWidth(qMax(placed.width(), p.Control->sizeHint().width()));
+        p.Control->setGeometry(placed);
     }
 }
