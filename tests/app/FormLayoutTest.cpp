@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -101,6 +102,11 @@ TEST_F(FormLayoutTest, ControlsStandWhereTheWindowPutsThemAt96Dpi)
     const QColor invoices = Access::Shape2(*Form)->palette().color(QPalette::Window);
     EXPECT_EQ(credentials, QColor(202, 223, 247));
     EXPECT_EQ(invoices, QColor(252, 253, 225));
+    // And painted so: a spot of each band with no control on it, and the line between them.
+    const QImage picture = Form->grab().toImage();
+    EXPECT_EQ(picture.pixelColor(500, 100), QColor(202, 223, 247));
+    EXPECT_EQ(picture.pixelColor(500, 280), QColor(252, 253, 225));
+    EXPECT_EQ(picture.pixelColor(500, 121), Form->palette().color(QPalette::Button));
 }
 
 TEST_F(FormLayoutTest, ResizingStretchesTheBandsAndTheFolderBoxAndMovesTheRightHandControls)
