@@ -5,6 +5,7 @@
 #include "AppIcon.h"
 #include "NumericLineEdit.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QFrame>
@@ -134,10 +135,19 @@ void TfrmMain::CreateControls()
     lklVORN->setOpenExternalLinks(false);
     lklVORN->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
     {
+        // Plain text and anchors both in the highlight colour. The role is set outright: left
+        // alone it would follow the window's button-face background to ButtonText. Anchors take
+        // their colour from the application's palette when the mark-up is parsed, not from the
+        // label's, so the program's only link colour is set there too.
+        QPalette application = QApplication::palette();
+        if (application.color(QPalette::Link) != application.color(QPalette::Highlight)) {
+            application.setColor(QPalette::Link, application.color(QPalette::Highlight));
+            QApplication::setPalette(application);
+        }
         QPalette palette = lklVORN->palette();
-        palette.setColor(QPalette::WindowText, palette.color(QPalette::Highlight));
         palette.setColor(QPalette::Link, palette.color(QPalette::Highlight));
         lklVORN->setPalette(palette);
+        lklVORN->setForegroundRole(QPalette::Link);
         QFont font = lklVORN->font();
         font.setUnderline(true);
         lklVORN->setFont(font);

@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <memory>
@@ -126,9 +128,10 @@ TEST_F(FormLayoutTest, ResizingStretchesTheBandsAndTheFolderBoxAndMovesTheRightH
 TEST_F(FormLayoutTest, TabVisitsTheBoxesInOrderAndNeverTheHiddenOrImageControls)
 {
     EXPECT_EQ(QApplication::focusWidget(), Access::Database(*Form));
-    const std::vector<QWidget*> expected = {
-        Access::Username(*Form), Access::Password(*Form), Access::Interval(*Form), Access::Folder(*Form),
-        Access::Ok(*Form),       Access::AutomaticStart(*Form), Access::Database(*Form)};
+    const std::vector<QWidget*> expected = {Access::Username(*Form), Access::Password(*Form),
+                                            Access::Interval(*Form), Access::Folder(*Form),
+                                            Access::Ok(*Form),       Access::AutomaticStart(*Form),
+                                            Access::Database(*Form)};
     for (QWidget* next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
@@ -179,12 +182,101 @@ TEST_F(FormLayoutTest, TheLinkFollowsTheDatabaseBox)
     EXPECT_TRUE(TfrmMain::WebAppBaseAddress.startsWith("https://"));
     EXPECT_TRUE(TfrmMain::WebAppBaseAddress.endsWith("/"));
 
-    emit link->linkActivated(TfrmMain::WebAppBaseAddress + "DEMO01");
+    // A real click on the anchor's text hands its target to the opener.
+    QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, QPoint(20, 8));
     EXPECT_EQ(Opened, std::vector<QString>{TfrmMain::WebAppBaseAddress + "DEMO01"});
 
     Access::Database(*Form)->setText("   ");
     EXPECT_EQ(link->text(), "Link ad VORN non attivo, configurare campo \"Database\"");
     EXPECT_EQ(link->textFormat(), Qt::PlainText);
+    Opened.clear();
+    QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, QPoint(20, 8));
+    EXPECT_TRUE(Opened.empty()) << "the inactive message is no link";
+
+    // The name goes into the mark-up as typed, quotes and brackets included.
+    Access::Database(*Form)->setText("a\"<b>");
+    EXPECT_EQ(link->text(), "<a href=\"" + TfrmMain::WebAppBaseAddress +
+                                "a\"<b>\" target=\"_blank\">Apri VORN nel browser</a>");
+}
+
+// The pixels of the label in the palette's highlight colour: the text and its underline.
+int HighlightPixels(QLabel* label)
+{
+    const QColor highlight = label->palette().color(QPalette::Highlight);
+    const QImage picture = label->grab().toImage();
+    int count = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            count += picture.pixelColor(x, y) == highlight;
+    return count;
+}
+
+TEST_F(FormLayoutTest, TheLinkIsDrawnInTheHighlightColourAndUnderlined)
+{
+    QLabel* link = Access::Link(*Form);
+    EXPECT_TRUE(link->font().underline());
+    // At least the underline beneath the text, in every state of the label.
+    const int textWidth = link->fontMetrics().horizontalAdvance("Apri VORN nel browser");
+    EXPECT_GE(HighlightPixels(link), textWidth) << "initial text";
+    Access::Database(*Form)->setText("DEMO01");
+    EXPECT_GE(HighlightPixels(link), textWidth) << "link";
+    Access::Database(*Form)->setText("");
+    EXPECT_GE(HighlightPixels(link), textWidth) << "inactive message";
+    EXPECT_EQ(link->size(), QSize(165, 17)) << "the longer message is clipped, the label keeps its size";
+}
+
+// The real dialog, answered from inside its own modal loop.
+TEST_F(FormLayoutTest, TheFolderDialogChoosesFoldersOnlyWithoutPathBoxOrNewFolderButton)
+{
+    QDir(FDir.path()).mkdir("fatture");
+    const QString start = QDir::toNativeSeparators(FDir.path() + "/fatture");
+    Access::Folder(*Form)->setText(start);
+    struct Seen
+    {
+        bool Modal = false;
+        QString Title;
+        bool PathBoxShown = true;
+        bool NewFolderShown = true;
+        bool FoldersOnly = false;
+    } seen;
+    bool answered = false;
+    const auto answer = [&](bool accept) {
+        QTimer::singleShot(0, Form.get(), [&, accept] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            answered = true;
+            seen.Modal = dialog->isModal();
+            seen.Title = dialog->windowTitle();
+            const auto shown = [dialog](const char* name) {
+                auto* child = dialog->findChild<QWidget*>(QLatin1String(name));
+                return child && child->isVisible();
+            };
+            seen.PathBoxShown = shown("fileNameEdit");
+            seen.NewFolderShown = shown("newFolderButton");
+            seen.FoldersOnly =
+                dialog->fileMode() == QFileDialog::Directory && dialog->testOption(QFileDialog::ShowDirsOnly);
+            QDialog* box = dialog; // accept() is protected in QFileDialog
+            accept ? box->accept() : box->reject();
+        });
+    };
+
+    answer(false);
+    QTest::mouseClick(Access::FolderButton(*Form), Qt::LeftButton);
+    ASSERT_TRUE(answered);
+    EXPECT_TRUE(seen.Modal);
+    EXPECT_EQ(seen.Title, "Selezione cartella fatture da inviare");
+    EXPECT_FALSE(seen.PathBoxShown);
+    EXPECT_FALSE(seen.NewFolderShown);
+    EXPECT_TRUE(seen.FoldersOnly);
+    EXPECT_EQ(Access::Folder(*Form)->text(), start) << "cancel keeps the box";
+
+    // Confirmed at once, the dialog gives the folder it opened at.
+    Access::Folder(*Form)->setText(FDir.path() + "/");
+    answered = false;
+    answer(true);
+    QTest::mouseClick(Access::FolderButton(*Form), Qt::LeftButton);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(QDir::cleanPath(Access::Folder(*Form)->text()), QDir::cleanPath(FDir.path()));
 }
 
 TEST_F(FormLayoutTest, TheFolderPickerStartsAtAnExistingFolderAndCancelKeepsTheBox)
