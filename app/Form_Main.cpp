@@ -70,6 +70,16 @@ TfrmMain::TChooseFolder& ChooseFolder()
     return choose;
 }
 
+QChar& DecimalSeparatorOverride()
+{
+    static QChar separator;
+    return separator;
+}
+
+// The interval box takes whole seconds, at most 9999 of them by typing.
+constexpr qint32 kIntervalDecimals = 0;
+constexpr qint32 kIntervalIntDigits = 4;
+
 const QString kCaption = QStringLiteral("VORN Automatic");
 const QString kBalloonTitle = QStringLiteral("Ripristina l'applicazione.");
 const QString kBalloonText =
@@ -170,6 +180,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent), tyiVORN(this)
             [this](const QString& link) { Guarded([this, link] { lklVORNLinkClick(link); }); });
     connect(btDaInviare, &QToolButton::clicked, this, [this] { Guarded([this] { btDaInviareClick(); }); });
     connect(btnRicevute, &QToolButton::clicked, this, [this] { Guarded([this] { btnRicevuteClick(); }); });
+    edtIntervalloSec->SetOnKeyPress(
+        [this](INumericBox& sender, QChar& key) { Guarded([&] { edtIntervalloSecKeyPress(sender, key); }); });
 
     tyiVORN.setIcon(ApplicationIcon());
     connect(&tyiVORN, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -277,6 +289,19 @@ void TfrmMain::SetOpenAddressForTesting(TOpenAddress open)
 void TfrmMain::SetChooseFolderForTesting(TChooseFolder choose)
 {
     ChooseFolder() = choose ? std::move(choose) : TChooseFolder(ChooseFolderWithDialog);
+}
+
+void TfrmMain::SetDecimalSeparatorForTesting(QChar separator)
+{
+    DecimalSeparatorOverride() = separator;
+}
+
+void TfrmMain::edtIntervalloSecKeyPress(INumericBox& Sender, QChar& Key)
+{
+    const QChar separator = DecimalSeparatorOverride();
+    Key = separator.isNull()
+              ? FilterNumericKey(&Sender, Key, kIntervalDecimals, kIntervalIntDigits)
+              : FilterNumericKey(&Sender, Key, kIntervalDecimals, kIntervalIntDigits, separator);
 }
 
 void TfrmMain::edtDatabaseChange()

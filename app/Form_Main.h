@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QToolButton;
+class INumericBox;
 class TDVBackendService;
 class TNumericLineEdit;
 
@@ -45,6 +46,8 @@ public:
         std::function<QString(QWidget* parent, const QString& instruction, const QString& startFolder)>;
     static void SetOpenAddressForTesting(TOpenAddress open);
     static void SetChooseFolderForTesting(TChooseFolder choose);
+    // The decimal separator that the interval box filters with; null: the user's regional one.
+    static void SetDecimalSeparatorForTesting(QChar separator);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -84,6 +87,7 @@ private:
     void lklVORNLinkClick(const QString& Link);
     void btDaInviareClick();
     void btnRicevuteClick();
+    void edtIntervalloSecKeyPress(INumericBox& Sender, QChar& Key);
     void ChooseFolderInto(QLineEdit* box, const QString& instruction);
 
     // Runs an event handler; what it throws goes to the exception hook.

@@ -126,7 +126,7 @@ void TfrmMain::CreateControls()
     btnOk->setIcon(CheckMarkIcon());
     btnOk->setDefault(true);
     chkEseguiInAvvio = new QCheckBox(this);
-    edtIntervalloSec = new TNumericLineEdit(0, 4, this);
+    edtIntervalloSec = new TNumericLineEdit(this);
 
     lklVORN = new QLabel(QStringLiteral("Apri VORN nel browser"), this);
     lklVORN->setTextFormat(Qt::PlainText);

@@ -31,37 +31,36 @@ constexpr QChar kBackspace(u'\b');
 
 } // namespace
 
-TNumericLineEdit::TNumericLineEdit(qint32 decimals, qint32 intDigits, QWidget* parent)
-    : QLineEdit(parent), FDecimals(decimals), FIntDigits(intDigits)
-{}
+TNumericLineEdit::TNumericLineEdit(QWidget* parent) : QLineEdit(parent) {}
 
 void TNumericLineEdit::keyPressEvent(QKeyEvent* event)
 {
-    // Only a key that types one character is filtered; Backspace counts as one, as it always has
-    // for this filter, and passes it back unchanged.
+    // Only a key that types one character goes to the handler; Backspace counts as one, as it
+    // always has for this filter.
     const QString text = event->text();
     const bool control = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-    const bool typesCharacter = text.size() == 1 && !control && (text.at(0).isPrint() || text.at(0) == kBackspace);
-    if (!typesCharacter) {
+    const bool typesCharacter =
+        text.size() == 1 && !control && (text.at(0).isPrint() || text.at(0) == kBackspace);
+    if (!typesCharacter || !FOnKeyPress) {
         QLineEdit::keyPressEvent(event);
         return;
     }
 
     TLineEditBox box(*this);
     const QChar typed = text.at(0);
-    const QChar result = FSeparator.isNull() ? FilterNumericKey(&box, typed, FDecimals, FIntDigits)
-                                             : FilterNumericKey(&box, typed, FDecimals, FIntDigits, FSeparator);
-    if (result.isNull()) {
+    QChar key = typed;
+    FOnKeyPress(box, key);
+    if (key.isNull()) {
         event->accept();
         return;
     }
-    if (result == typed) {
+    if (key == typed) {
         QLineEdit::keyPressEvent(event);
         return;
     }
-    // A converted separator: the box takes the character the filter chose.
-    QKeyEvent converted(event->type(), event->key(), event->modifiers(), QString(result), event->isAutoRepeat(),
-                        ushort(event->count()));
-    QLineEdit::keyPressEvent(&converted);
-    event->setAccepted(converted.isAccepted());
+    // A replaced character (a converted separator): the box takes the one the handler chose.
+    QKeyEvent replaced(event->type(), event->key(), event->modifiers(), QString(key), event->isAutoRepeat(),
+                       ushort(event->count()));
+    QLineEdit::keyPressEvent(&replaced);
+    event->setAccepted(replaced.isAccepted());
 }

@@ -3,22 +3,24 @@
 #include "NumericFilter.h"
 
 #include <QLineEdit>
+#include <functional>
 
-// A text box whose typed characters go through the numeric entry filter. Keys that type nothing
-// (arrows, Delete, Home, shortcuts) reach the box as Qt delivers them; pasted text is not checked.
+// A text box whose typed characters go to a key-press handler before the box inserts them: the
+// handler may replace the character, or set it to the null character to discard the key. Keys that
+// type nothing (arrows, Delete, Home, shortcuts) reach the box as Qt delivers them; pasted text is
+// not checked. The handler sees the box through the numeric filter's view of a text box.
 class TNumericLineEdit : public QLineEdit
 {
 public:
-    TNumericLineEdit(qint32 decimals, qint32 intDigits, QWidget* parent = nullptr);
+    using TKeyPress = std::function<void(INumericBox& sender, QChar& key)>;
 
-    // The separator to filter with instead of the user's (tests).
-    void SetDecimalSeparatorForTesting(QChar separator) { FSeparator = separator; }
+    explicit TNumericLineEdit(QWidget* parent = nullptr);
+
+    void SetOnKeyPress(TKeyPress handler) { FOnKeyPress = std::move(handler); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    qint32 FDecimals;
-    qint32 FIntDigits;
-    QChar FSeparator; // null: the user's, read anew at every key
+    TKeyPress FOnKeyPress;
 };

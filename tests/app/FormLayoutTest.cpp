@@ -12,6 +12,7 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -64,6 +65,7 @@ protected:
         Form.reset();
         TfrmMain::SetOpenAddressForTesting({});
         TfrmMain::SetChooseFolderForTesting({});
+        TfrmMain::SetDecimalSeparatorForTesting(QChar());
         VornMessageBox::SetObserverForTesting({});
         QDir::setCurrent(FPreviousDir);
     }
@@ -334,7 +336,7 @@ class IntervalBoxTest : public FormLayoutTest, public testing::WithParamInterfac
 TEST_P(IntervalBoxTest, TypedCharactersGoThroughTheNumericFilter)
 {
     TNumericLineEdit* box = Access::Interval(*Form);
-    box->SetDecimalSeparatorForTesting(GetParam());
+    TfrmMain::SetDecimalSeparatorForTesting(GetParam());
     const std::vector<KeyCase> cases = {
         {"a fourth digit", "120", -1, 0, "5", "1205", 4},
         {"no fifth digit", "1205", -1, 0, "6", "1205", 4},
@@ -372,7 +374,7 @@ TEST_P(IntervalBoxTest, TypedCharactersGoThroughTheNumericFilter)
 TEST_P(IntervalBoxTest, KeysThatTypeNothingReachTheBox)
 {
     TNumericLineEdit* box = Access::Interval(*Form);
-    box->SetDecimalSeparatorForTesting(GetParam());
+    TfrmMain::SetDecimalSeparatorForTesting(GetParam());
     box->setText("1234");
     box->end(false);
     QTest::keyClick(box, Qt::Key_Left);
@@ -382,6 +384,38 @@ TEST_P(IntervalBoxTest, KeysThatTypeNothingReachTheBox)
     EXPECT_EQ(box->cursorPosition(), 0);
     QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier); // select all
     EXPECT_EQ(box->selectedText(), "123");
+}
+
+// Characters that no key of the test keyboard types, sent as the platform would deliver them.
+TEST_P(IntervalBoxTest, CharactersOutsideTheKeySetAreDiscarded)
+{
+    TfrmMain::SetDecimalSeparatorForTesting(GetParam());
+    TNumericLineEdit* box = Access::Interval(*Form);
+    box->setText("12");
+    box->end(false);
+    for (const QChar typed : {QChar(0x20AC), QChar(0x00B2), QChar(0x0662)}) {
+        SCOPED_TRACE(int(typed.unicode()));
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(typed));
+        QApplication::sendEvent(box, &press);
+        EXPECT_EQ(box->text(), "12");
+    }
+}
+
+// A box with decimals: the separator of the other convention goes in as the user's one.
+TEST(NumericLineEditTest, AReplacedCharacterIsInsertedInsteadOfTheTypedOne)
+{
+    for (const QChar separator : {QChar(u','), QChar(u'.')}) {
+        SCOPED_TRACE(separator.toLatin1());
+        TNumericLineEdit box;
+        box.SetOnKeyPress([separator](INumericBox& sender, QChar& key) {
+            key = FilterNumericKey(&sender, key, 2, 5, separator);
+        });
+        box.setText("12");
+        box.end(false);
+        QTest::keyClick(&box, separator == u',' ? '.' : ',');
+        QTest::keyClicks(&box, "5.,7");
+        EXPECT_EQ(box.text(), QString("12") + separator + "57");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Separators, IntervalBoxTest, testing::Values(QChar(u','), QChar(u'.')),
