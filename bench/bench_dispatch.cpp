@@ -5,6 +5,7 @@
 //
 // Usage: bench_dispatch [count]
 
+#include "BenchSupport.h"
 #include "DVBackendService.h"
 #include "HttpsClient.h"
 #include "LogFile.h"
@@ -22,21 +23,12 @@
 
 namespace {
 
-constexpr char kUsername[] = "bench@DEMO01";
-constexpr char kPassword[] = "bench";
-
-QByteArray SmallInvoice(int number)
+// One in ten is malformed, for the backend to refuse.
+QByteArray DispatchInvoice(int number)
 {
     if (number % 10 == 0)
         return "<FatturaElettronica><Numero>" + QByteArray::number(number) + "</FatturaElettronica>";
-    QByteArray xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<p:FatturaElettronica "
-        "xmlns:p=\"http://ivaservizi.agenziaentrate.gov.it/docs/xsd/fatture/v1.2\" versione=\"FPR12\">\n"
-        "  <FatturaElettronicaBody><DatiGenerali><DatiGeneraliDocumento><Numero>" +
-        QByteArray::number(number) + "</Numero></DatiGeneraliDocumento></DatiGenerali>\n";
-    while (xml.size() < 2000)
-        xml += "    <DettaglioLinee><Descrizione>Servizio di consulenza</Descrizione></DettaglioLinee>\n";
-    return xml + "  </FatturaElettronicaBody>\n</p:FatturaElettronica>\n";
+    return SmallInvoice(number);
 }
 
 int CountFiles(const QString& folder)
@@ -53,34 +45,19 @@ int main(int argc, char** argv)
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
 
     const TestPki& pki = SharedTestPki();
-    substitute::Options options;
-    options.CertFile = pki.ServerCert.toStdString();
-    options.KeyFile = pki.ServerKey.toStdString();
-    options.Username = kUsername;
-    options.Password = kPassword;
-    substitute::Backend backend(options);
+    const std::unique_ptr<substitute::Backend> backend = StartBenchBackend(pki);
 
     QTemporaryDir dir;
     AppLog = std::make_unique<TLogFile>(dir.filePath(QStringLiteral("VORN_Automatic.log")));
     const QString outgoing = dir.filePath(QStringLiteral("da inviare"));
     for (const QString& folder : {outgoing, outgoing + "/Inviate", outgoing + "/Errori"})
         QDir().mkpath(folder);
-    for (int i = 1; i <= count; ++i) {
-        QFile file(outgoing + QStringLiteral("/IT01234567890_%1.xml").arg(i, 5, 10, QLatin1Char('0')));
-        if (!file.open(QIODevice::WriteOnly) || file.write(SmallInvoice(i)) < 0) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(file.fileName()));
-            return 1;
-        }
-    }
+    if (WriteInvoices(outgoing, count, DispatchInvoice).isEmpty())
+        return 1;
 
-    THttpsSettings transport;
-    transport.CaBundle = pki.CaFile;
-    TDVBackendService client(QStringLiteral("localhost:%1").arg(backend.Port()), transport);
-    client.SetFirmType(QStringLiteral("aziende"));
-    client.SetUsername(QString::fromLatin1(kUsername));
-    client.SetPassword(QString::fromLatin1(kPassword));
+    const std::unique_ptr<TDVBackendService> client = BenchClient(*backend, pki);
 
-    TOutgoingDispatch dispatch(outgoing, {QStringLiteral(".xml"), QStringLiteral(".p7m")}, client,
+    TOutgoingDispatch dispatch(outgoing, {QStringLiteral(".xml"), QStringLiteral(".p7m")}, *client,
                                [](quint32) {});
     QElapsedTimer clock;
     clock.start();

@@ -4,6 +4,7 @@
 //
 // Usage: bench_upload [count]
 
+#include "BenchSupport.h"
 #include "DVBackendService.h"
 #include "SubstituteBackend.h"
 #include "TestPki.h"
@@ -20,21 +21,6 @@
 #include <vector>
 
 namespace {
-
-constexpr char kUsername[] = "bench@DEMO01";
-constexpr char kPassword[] = "bench";
-
-QByteArray SmallInvoice(int number)
-{
-    QByteArray xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<p:FatturaElettronica "
-        "xmlns:p=\"http://ivaservizi.agenziaentrate.gov.it/docs/xsd/fatture/v1.2\" versione=\"FPR12\">\n";
-    xml += "  <FatturaElettronicaBody><DatiGenerali><DatiGeneraliDocumento><Numero>" +
-           QByteArray::number(number) + "</Numero></DatiGeneraliDocumento></DatiGenerali>\n";
-    while (xml.size() < 2000)
-        xml += "    <DettaglioLinee><Descrizione>Servizio di consulenza</Descrizione></DettaglioLinee>\n";
-    return xml + "  </FatturaElettronicaBody>\n</p:FatturaElettronica>\n";
-}
 
 void Report(const char* what, std::vector<double> ms)
 {
@@ -54,36 +40,20 @@ int main(int argc, char** argv)
     const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 200;
 
     const TestPki& pki = SharedTestPki();
-    substitute::Options options;
-    options.CertFile = pki.ServerCert.toStdString();
-    options.KeyFile = pki.ServerKey.toStdString();
-    options.Username = kUsername;
-    options.Password = kPassword;
-    substitute::Backend backend(options);
+    const std::unique_ptr<substitute::Backend> backend = StartBenchBackend(pki);
 
     QTemporaryDir folder;
-    QStringList files;
-    for (int i = 1; i <= count; ++i) {
-        files << folder.filePath(QStringLiteral("IT01234567890_%1.xml").arg(i, 5, 10, QLatin1Char('0')));
-        QFile file(files.back());
-        if (!file.open(QIODevice::WriteOnly) || file.write(SmallInvoice(i)) < 0) {
-            fprintf(stderr, "cannot write %s\n", qPrintable(files.back()));
-            return 1;
-        }
-    }
+    const QStringList files = WriteInvoices(folder.path(), count);
+    if (files.isEmpty())
+        return 1;
 
-    THttpsSettings transport;
-    transport.CaBundle = pki.CaFile;
-    TDVBackendService client(QStringLiteral("localhost:%1").arg(backend.Port()), transport);
-    client.SetFirmType(QStringLiteral("aziende"));
-    client.SetUsername(QString::fromLatin1(kUsername));
-    client.SetPassword(QString::fromLatin1(kPassword));
+    const std::unique_ptr<TDVBackendService> client = BenchClient(*backend, pki);
 
     std::vector<double> ours;
     for (const QString& path : files) {
         QElapsedTimer timer;
         timer.start();
-        const std::unique_ptr<TFAESendXml> record = client.FAESendXml(path, false);
+        const std::unique_ptr<TFAESendXml> record = client->FAESendXml(path, false);
         ours.push_back(double(timer.nsecsElapsed()) / 1e6);
         if (!record->Error().isEmpty() || record->IdCodaInvio_1().isEmpty()) {
             fprintf(stderr, "FAESendXml refused %s: %s\n", qPrintable(path), qPrintable(record->Error()));
@@ -101,7 +71,7 @@ int main(int argc, char** argv)
             QStringLiteral("--cacert"),
             pki.CaFile,
             QStringLiteral("-u"),
-            QStringLiteral("%1:%2").arg(QLatin1String(kUsername), QLatin1String(kPassword)),
+            QStringLiteral("%1:%2").arg(QLatin1String(kBenchUsername), QLatin1String(kBenchPassword)),
             QStringLiteral("-F"),
             QStringLiteral("QELT_REQ=FAESendXml"),
             QStringLiteral("-F"),
@@ -110,7 +80,7 @@ int main(int argc, char** argv)
             QStringLiteral("PathFileXml=@%1;type=application/xml").arg(path),
             QStringLiteral("-F"),
             QStringLiteral("FatturaInversa=N"),
-            client.BaseUrl(),
+            client->BaseUrl(),
         };
         QElapsedTimer timer;
         timer.start();
@@ -125,7 +95,7 @@ int main(int argc, char** argv)
         curl.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
 
-    const size_t stored = backend.Invoices().size();
+    const size_t stored = backend->Invoices().size();
     if (stored != size_t(2 * count)) {
         fprintf(stderr, "the substitute stored %zu invoices, expected %d\n", stored, 2 * count);
         return 1;
