@@ -1,9 +1,9 @@
 // The window's controls and their arrangement, kept apart from its behaviour in Form_Main.cpp.
 
-#include "Form_Main.h"
+#include "app/Form_Main.h"
 
-#include "AppIcon.h"
-#include "NumericLineEdit.h"
+#include "app/AppIcon.h"
+#include "app/NumericLineEdit.h"
 
 #include <QApplication>
 #include <QCheckBox>

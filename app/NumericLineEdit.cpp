@@ -1,4 +1,4 @@
-#include "NumericLineEdit.h"
+#include "app/NumericLineEdit.h"
 
 #include <QKeyEvent>
 

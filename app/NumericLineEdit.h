@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NumericFilter.h"
+#include "util/NumericFilter.h"
 
 #include <QLineEdit>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "TerminationSignals.h"
+#include "app/TerminationSignals.h"
 
-#include "Errors.h"
+#include "util/Errors.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UniqueFd.h"
+#include "util/UniqueFd.h"
 
 #include <QObject>
 #include <QSocketNotifier>

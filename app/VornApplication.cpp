@@ -1,6 +1,6 @@
-#include "VornApplication.h"
+#include "app/VornApplication.h"
 
-#include "Errors.h"
+#include "util/Errors.h"
 
 #include <cstdio>
 

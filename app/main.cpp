@@ -1,8 +1,8 @@
-#include "Form_Main.h"
-#include "HttpsClient.h"
-#include "MessageBox.h"
-#include "TerminationSignals.h"
-#include "VornApplication.h"
+#include "app/Form_Main.h"
+#include "app/MessageBox.h"
+#include "app/TerminationSignals.h"
+#include "app/VornApplication.h"
+#include "backend/HttpsClient.h"
 
 #include <memory>
 

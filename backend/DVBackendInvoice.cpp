@@ -1,11 +1,11 @@
 // Operations on one invoice the backend holds: its status with the notification history, the
 // download of its document as Base64 text, and the update of its management state.
 
-#include "DVBackendRecordList.h"
-#include "DVBackendService.h"
-#include "Errors.h"
-#include "LogFile.h"
-#include "Text.h"
+#include "backend/DVBackendRecordList.h"
+#include "backend/DVBackendService.h"
+#include "log/LogFile.h"
+#include "util/Errors.h"
+#include "util/Text.h"
 
 #include <array>
 

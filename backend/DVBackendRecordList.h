@@ -2,8 +2,8 @@
 
 // Shared by the operations that turn an answer's array into owned records.
 
-#include "Json.h"
-#include "RecordFromJson.h"
+#include "json/Json.h"
+#include "json/RecordFromJson.h"
 
 #include <memory>
 #include <vector>

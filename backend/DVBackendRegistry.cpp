@@ -1,8 +1,8 @@
 // The registry lookup by tax code, the (not offered) subject insert, and the database check.
 
-#include "DVBackendService.h"
-#include "Errors.h"
-#include "RecordFromJson.h"
+#include "backend/DVBackendService.h"
+#include "util/Errors.h"
+#include "json/RecordFromJson.h"
 
 QString TDVBackendService::GetCodiceSoggetto(const QString& CodiceFiscale)
 {

@@ -1,8 +1,8 @@
 // The searches over issued (FAEAttivaSearch) and received (FAEPassivaSearch) invoices.
 
-#include "DVBackendRecordList.h"
-#include "DVBackendService.h"
-#include "LogFile.h"
+#include "backend/DVBackendRecordList.h"
+#include "backend/DVBackendService.h"
+#include "log/LogFile.h"
 
 namespace {
 

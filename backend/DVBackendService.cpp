@@ -1,12 +1,12 @@
 // The request framework every operation shares (endpoint, credentials, dates, form posts, the
 // answer check) and the upload of an invoice file.
 
-#include "DVBackendService.h"
+#include "backend/DVBackendService.h"
 
-#include "Errors.h"
-#include "RecordFromJson.h"
-#include "Text.h"
-#include "UniqueFd.h"
+#include "util/Errors.h"
+#include "util/Text.h"
+#include "util/UniqueFd.h"
+#include "json/RecordFromJson.h"
 
 #include <QDir>
 #include <QFile>

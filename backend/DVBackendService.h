@@ -1,11 +1,11 @@
 #pragma once
 
-#include "DateTime.h"
-#include "Fatture.h"
-#include "HttpsClient.h"
-#include "InfoDatabase.h"
-#include "Json.h"
-#include "Soggetto.h"
+#include "backend/HttpsClient.h"
+#include "util/DateTime.h"
+#include "json/Fatture.h"
+#include "json/InfoDatabase.h"
+#include "json/Json.h"
+#include "json/Soggetto.h"
 
 #include <QString>
 #include <QStringList>
@@ -39,16 +39,16 @@ public:
                                    TDateTime InvioDataA, const QString& CessionarioCfPiva,
                                    const QString& CessionarioDenominazione, const QString& CedenteCfPiva,
                                    const QString& CedenteDenominazione, TDateTime FatturaDataDa,
-                                   TDateTime FatturaDataA, TDateTime FatturaData, const QString& FatturaNumero,
-                                   const QString& CodiceStatoGestionale, const QString& FatturaDaId,
-                                   const QString& FatturaAId);
-    std::unique_ptr<TFAEPassivaSearch>
-    FAEPassivaSearch(qint32 RisultatiLimite, qint32 RisultatiOffset, const QString& RisultatiOrdinamentoInverso,
-                     TDateTime RicezioneDataDa, TDateTime RicezioneDataA, const QString& CessionarioCfPiva,
-                     const QString& CessionarioDenominazione, const QString& CedenteCfPiva,
-                     const QString& CedenteDenominazione, TDateTime FatturaDataDa, TDateTime FatturaDataA,
-                     TDateTime FatturaData, const QString& FatturaNumero, const QString& CodiceStatoGestionale,
-                     const QString& FatturaDaId, const QString& FatturaAId);
+                                   TDateTime FatturaDataA, TDateTime FatturaData,
+                                   const QString& FatturaNumero, const QString& CodiceStatoGestionale,
+                                   const QString& FatturaDaId, const QString& FatturaAId);
+    std::unique_ptr<TFAEPassivaSearch> FAEPassivaSearch(
+        qint32 RisultatiLimite, qint32 RisultatiOffset, const QString& RisultatiOrdinamentoInverso,
+        TDateTime RicezioneDataDa, TDateTime RicezioneDataA, const QString& CessionarioCfPiva,
+        const QString& CessionarioDenominazione, const QString& CedenteCfPiva,
+        const QString& CedenteDenominazione, TDateTime FatturaDataDa, TDateTime FatturaDataA,
+        TDateTime FatturaData, const QString& FatturaNumero, const QString& CodiceStatoGestionale,
+        const QString& FatturaDaId, const QString& FatturaAId);
 
     // One invoice: status, document, management state.
     std::unique_ptr<TFAEStatoFattura> FAEGetStatusbyId(const QString& IdFattura);

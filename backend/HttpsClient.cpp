@@ -1,6 +1,6 @@
-#include "HttpsClient.h"
+#include "backend/HttpsClient.h"
 
-#include "Errors.h"
+#include "util/Errors.h"
 
 #include <QStringDecoder>
 #include <chrono>

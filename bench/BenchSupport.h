@@ -3,9 +3,9 @@
 // What the benchmarks against the in-process substitute backend share: its credentials, a small
 // invoice, the folder of invoices to send and a client that trusts the test CA.
 
-#include "DVBackendService.h"
-#include "SubstituteBackend.h"
-#include "TestPki.h"
+#include "backend/DVBackendService.h"
+#include "substitute/SubstituteBackend.h"
+#include "tests/support/TestPki.h"
 
 #include <QFile>
 #include <QStringList>
@@ -59,8 +59,8 @@ inline std::unique_ptr<TDVBackendService> BenchClient(const substitute::Backend&
 {
     THttpsSettings transport;
     transport.CaBundle = pki.CaFile;
-    auto client = std::make_unique<TDVBackendService>(QStringLiteral("localhost:%1").arg(backend.Port()),
-                                                      transport);
+    auto client =
+        std::make_unique<TDVBackendService>(QStringLiteral("localhost:%1").arg(backend.Port()), transport);
     client->SetFirmType(QStringLiteral("aziende"));
     client->SetUsername(QString::fromLatin1(kBenchUsername));
     client->SetPassword(QString::fromLatin1(kBenchPassword));

@@ -5,13 +5,13 @@
 //
 // Usage: bench_dispatch [count]
 
-#include "BenchSupport.h"
-#include "DVBackendService.h"
-#include "HttpsClient.h"
-#include "LogFile.h"
-#include "OutgoingDispatch.h"
-#include "SubstituteBackend.h"
-#include "TestPki.h"
+#include "backend/DVBackendService.h"
+#include "backend/HttpsClient.h"
+#include "bench/BenchSupport.h"
+#include "dispatch/OutgoingDispatch.h"
+#include "log/LogFile.h"
+#include "substitute/SubstituteBackend.h"
+#include "tests/support/TestPki.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // Reads 10,000 keys from a generated 1 MB INI file through one accessor and prints the rate. The
 // accessor keeps the parsed file while the file's stamp is unchanged, so this measures a stat() and a
 // hash lookup per read; the one-off parse is timed separately.
-#include "ConfigFile.h"
+#include "config/ConfigFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>

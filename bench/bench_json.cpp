@@ -2,9 +2,9 @@
 // FAEPassivaSearch gets it, and maps every invoice into a record the way the search does
 // (serialise the element, RecordFromJson on the text). Prints MB/s and the peak resident size.
 
-#include "Fatture.h"
-#include "Json.h"
-#include "RecordFromJson.h"
+#include "json/Fatture.h"
+#include "json/Json.h"
+#include "json/RecordFromJson.h"
 
 #include <QByteArray>
 #include <QString>

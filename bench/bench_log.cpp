@@ -1,6 +1,6 @@
 // Writes 2000 lines through the log without its 100 ms wait and prints the rate: the cost of the
 // file work alone (open, Ctrl+Z check, write, close, and from the 101st line the size check).
-#include "LogFile.h"
+#include "log/LogFile.h"
 
 #include <QTemporaryDir>
 

@@ -4,10 +4,10 @@
 // written as one entry, which measures the log rather than the client. "bench_search warning" or
 // "bench_search normal" runs with a log of that level (in a temporary folder, no write delay).
 
-#include "DVBackendService.h"
-#include "LogFile.h"
-#include "SubstituteBackend.h"
-#include "TestPki.h"
+#include "backend/DVBackendService.h"
+#include "log/LogFile.h"
+#include "substitute/SubstituteBackend.h"
+#include "tests/support/TestPki.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

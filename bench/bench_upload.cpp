@@ -4,10 +4,10 @@
 //
 // Usage: bench_upload [count]
 
-#include "BenchSupport.h"
-#include "DVBackendService.h"
-#include "SubstituteBackend.h"
-#include "TestPki.h"
+#include "backend/DVBackendService.h"
+#include "bench/BenchSupport.h"
+#include "substitute/SubstituteBackend.h"
+#include "tests/support/TestPki.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,11 +1,11 @@
-#include "Cli.h"
+#include "cli/Cli.h"
 
-#include "CliDocument.h"
-#include "CliFormat.h"
-#include "ConfigFile.h"
-#include "DVBackendService.h"
-#include "Errors.h"
-#include "Text.h"
+#include "backend/DVBackendService.h"
+#include "cli/CliDocument.h"
+#include "cli/CliFormat.h"
+#include "config/ConfigFile.h"
+#include "util/Errors.h"
+#include "util/Text.h"
 
 #include <QCommandLineParser>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "CliDocument.h"
+#include "cli/CliDocument.h"
 
-#include "Errors.h"
+#include "util/Errors.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

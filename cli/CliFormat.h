@@ -3,7 +3,7 @@
 // How vorn-cli shows the backend's records: aligned text tables for a person, or JSON objects
 // that carry every field under the backend's member names.
 
-#include "Record.h"
+#include "json/Record.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

@@ -1,10 +1,10 @@
-#include "OutgoingDispatch.h"
+#include "dispatch/OutgoingDispatch.h"
 
-#include "DVBackendService.h"
-#include "FileUtils.h"
-#include "LogFile.h"
-#include "Text.h"
-#include "UniqueFd.h"
+#include "backend/DVBackendService.h"
+#include "log/LogFile.h"
+#include "util/FileUtils.h"
+#include "util/Text.h"
+#include "util/UniqueFd.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Errors.h"
+#include "util/Errors.h"
 
 #include <QString>
 #include <QStringList>

@@ -2,9 +2,9 @@
 // one of several charsets: the answer check either fails with an EVornError or gives a tree whose
 // top-level "error" is empty once trimmed. Nothing else may come out of it. No network.
 
-#include "DVBackendService.h"
-#include "Errors.h"
-#include "Text.h"
+#include "backend/DVBackendService.h"
+#include "util/Errors.h"
+#include "util/Text.h"
 
 #include <array>
 #include <cstddef>

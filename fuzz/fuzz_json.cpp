@@ -1,9 +1,9 @@
 // Any bytes: the parser either refuses them or gives a tree whose compact text parses back into
 // an equal tree and serialises to the same text. The path readers must cope with any tree.
 
-#include "Errors.h"
-#include "Json.h"
-#include "RecordFromJson.h"
+#include "util/Errors.h"
+#include "json/Json.h"
+#include "json/RecordFromJson.h"
 
 #include <cstddef>
 #include <cstdint>

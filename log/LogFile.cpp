@@ -1,9 +1,9 @@
-#include "LogFile.h"
+#include "log/LogFile.h"
 
-#include "ConfigFile.h"
-#include "Errors.h"
-#include "Text.h"
-#include "UniqueFd.h"
+#include "config/ConfigFile.h"
+#include "util/Errors.h"
+#include "util/Text.h"
+#include "util/UniqueFd.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,9 +1,9 @@
-#include "SubstituteBackend.h"
+#include "substitute/SubstituteBackend.h"
 
-#include "SubstituteDocuments.h"
-#include "SubstituteForms.h"
-#include "SubstituteHttps.h"
-#include "SubstituteJson.h"
+#include "substitute/SubstituteDocuments.h"
+#include "substitute/SubstituteForms.h"
+#include "substitute/SubstituteHttps.h"
+#include "substitute/SubstituteJson.h"
 
 #include <zlib.h>
 

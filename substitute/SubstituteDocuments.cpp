@@ -1,4 +1,4 @@
-#include "SubstituteDocuments.h"
+#include "substitute/SubstituteDocuments.h"
 
 #include <QByteArray>
 #include <QXmlStreamReader>

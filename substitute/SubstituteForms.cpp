@@ -1,4 +1,4 @@
-#include "SubstituteForms.h"
+#include "substitute/SubstituteForms.h"
 
 #include <algorithm>
 #include <array>

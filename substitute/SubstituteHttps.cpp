@@ -1,4 +1,4 @@
-#include "SubstituteHttps.h"
+#include "substitute/SubstituteHttps.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>

@@ -1,4 +1,4 @@
-#include "SubstituteJson.h"
+#include "substitute/SubstituteJson.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 // vorn-substitute-backend: serves the substitute backend until SIGTERM or SIGINT.
 
-#include "SubstituteBackend.h"
+#include "substitute/SubstituteBackend.h"
 
 #include <algorithm>
 #include <csignal>

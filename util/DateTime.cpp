@@ -1,4 +1,4 @@
-#include "DateTime.h"
+#include "util/DateTime.h"
 
 #include <cmath>
 

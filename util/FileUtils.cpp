@@ -1,5 +1,5 @@
-#include "FileUtils.h"
-#include "UniqueFd.h"
+#include "util/FileUtils.h"
+#include "util/UniqueFd.h"
 
 #include <QCollator>
 #include <QCollatorSortKey>

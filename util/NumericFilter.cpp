@@ -1,4 +1,4 @@
-#include "NumericFilter.h"
+#include "util/NumericFilter.h"
 
 #include <QLocale>
 

@@ -1,6 +1,6 @@
-#include "Text.h"
+#include "util/Text.h"
 
-#include "Errors.h"
+#include "util/Errors.h"
 
 #include <array>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "VersionInfo.h"
-#include "UniqueFd.h"
+#include "util/VersionInfo.h"
+#include "util/UniqueFd.h"
 
-#include "VersionSection.h"
+#include "util/VersionSection.h"
 
 #include <QFile>
 #include <QtEndian>

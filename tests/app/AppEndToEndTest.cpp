@@ -1,12 +1,12 @@
 // The real VORN_Automatic program, started in a working directory of its own against the substitute
 // backend, which this test process serves on the build's service port with the fixture's PKI.
 
-#include "InvoiceFolders.h"
+#include "tests/dispatch/InvoiceFolders.h"
 
-#include "ConfigFile.h"
-#include "EndToEnd.h"
-#include "SubstituteBackend.h"
-#include "Text.h"
+#include "config/ConfigFile.h"
+#include "substitute/SubstituteBackend.h"
+#include "tests/support/EndToEnd.h"
+#include "util/Text.h"
 
 #include <QDir>
 #include <QElapsedTimer>

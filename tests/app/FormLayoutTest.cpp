@@ -1,11 +1,11 @@
 // The main window's layout and the behaviour of the controls that act inside it, through real key
 // and mouse events on the offscreen platform.
 
-#include "Form_Main.h"
-#include "LogFile.h"
-#include "MessageBox.h"
-#include "NumericLineEdit.h"
-#include "VornApplication.h"
+#include "app/Form_Main.h"
+#include "app/MessageBox.h"
+#include "app/NumericLineEdit.h"
+#include "app/VornApplication.h"
+#include "log/LogFile.h"
 
 #include <QCheckBox>
 #include <QDir>

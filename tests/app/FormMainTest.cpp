@@ -1,16 +1,16 @@
 // The main window in process (offscreen): start-up from the configuration, the settings check and
 // its messages, the check timer's period, what OK saves, the modes and the exception hook.
 
-#include "ConfigFile.h"
-#include "DVBackendService.h"
-#include "Errors.h"
-#include "Form_Main.h"
-#include "LogFile.h"
-#include "MessageBox.h"
-#include "NumericLineEdit.h"
-#include "Text.h"
-#include "VersionInfo.h"
-#include "VornApplication.h"
+#include "app/Form_Main.h"
+#include "app/MessageBox.h"
+#include "app/NumericLineEdit.h"
+#include "app/VornApplication.h"
+#include "backend/DVBackendService.h"
+#include "config/ConfigFile.h"
+#include "log/LogFile.h"
+#include "util/Errors.h"
+#include "util/Text.h"
+#include "util/VersionInfo.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

@@ -4,10 +4,10 @@
 // serving the test PKI's certificate, a client that trusts only the test CA, and a way in to the
 // client's private steps.
 
-#include "DVBackendService.h"
-#include "Errors.h"
-#include "SubstituteBackend.h"
-#include "TestPki.h"
+#include "backend/DVBackendService.h"
+#include "substitute/SubstituteBackend.h"
+#include "tests/support/TestPki.h"
+#include "util/Errors.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,7 @@
 // The check every answer passes, fed real answers over HTTPS: status, gzip, charset, JSON and
 // the top-level "error" member.
 
-#include "BackendTestSupport.h"
+#include "tests/backend/BackendTestSupport.h"
 
 #include <optional>
 #include <zlib.h>

@@ -1,7 +1,7 @@
 // The upload of one invoice file: the multipart bytes on the wire, the file name and media type,
 // the file opened without sharing, and the answer mapped into a TFAESendXml.
 
-#include "BackendTestSupport.h"
+#include "tests/backend/BackendTestSupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // The transport under the backend client, over real HTTPS on loopback: how it fails, how it
 // follows redirects, and what it hands back of the final answer.
 
-#include "BackendTestSupport.h"
-#include "HttpsClient.h"
+#include "backend/HttpsClient.h"
+#include "tests/backend/BackendTestSupport.h"
 
 #include <QElapsedTimer>
 #include <arpa/inet.h>

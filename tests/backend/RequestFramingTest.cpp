@@ -1,7 +1,7 @@
 // How the backend client frames its requests: the endpoint, the text form of dates, the Basic
 // authorization, and the form body and headers as they arrive at the server.
 
-#include "BackendTestSupport.h"
+#include "tests/backend/BackendTestSupport.h"
 
 #include <QLocale>
 

@@ -1,8 +1,8 @@
 // The download's file handling: Base64 decoding, the safe name, and a write that never leaves
 // half a document.
 
-#include "CliDocument.h"
-#include "Errors.h"
+#include "cli/CliDocument.h"
+#include "util/Errors.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // vorn-cli end to end: the program as built, run in a temporary working folder that holds a
 // VORN_Automatic.ini, against the substitute backend on the port the build's endpoint names.
 
-#include "ConfigFile.h"
-#include "EndToEnd.h"
-#include "SubstituteBackend.h"
+#include "config/ConfigFile.h"
+#include "substitute/SubstituteBackend.h"
+#include "tests/support/EndToEnd.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "ConfigFile.h"
-#include "Errors.h"
+#include "config/ConfigFile.h"
+#include "util/Errors.h"
 
 #include <QDir>
 #include <QFile>

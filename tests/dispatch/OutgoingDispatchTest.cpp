@@ -1,14 +1,14 @@
 // The dispatch cycle against the substitute backend on loopback: what ends up in which folder,
 // under which name and with which error text, and what the backend received.
 
-#include "InvoiceFolders.h"
+#include "tests/dispatch/InvoiceFolders.h"
 
-#include "DVBackendService.h"
-#include "Errors.h"
-#include "FileUtils.h"
-#include "OutgoingDispatch.h"
-#include "SubstituteBackend.h"
-#include "TestPki.h"
+#include "backend/DVBackendService.h"
+#include "dispatch/OutgoingDispatch.h"
+#include "substitute/SubstituteBackend.h"
+#include "tests/support/TestPki.h"
+#include "util/Errors.h"
+#include "util/FileUtils.h"
 
 #include <QDateTime>
 #include <QRegularExpression>

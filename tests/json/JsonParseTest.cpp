@@ -1,5 +1,5 @@
-#include "Json.h"
-#include "JsonTestUtil.h"
+#include "tests/json/JsonTestUtil.h"
+#include "json/Json.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "Errors.h"
-#include "Json.h"
-#include "JsonTestUtil.h"
+#include "tests/json/JsonTestUtil.h"
+#include "util/Errors.h"
+#include "json/Json.h"
 
 #include <gtest/gtest.h>
 

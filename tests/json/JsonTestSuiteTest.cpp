@@ -2,7 +2,7 @@
 // must parse, n_ files must be refused, and each i_ file (the implementation's choice) gives the
 // outcome pinned below.
 
-#include "Json.h"
+#include "json/Json.h"
 
 #include <gtest/gtest.h>
 

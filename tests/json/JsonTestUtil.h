@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Json.h"
+#include "json/Json.h"
 
 #include <QByteArray>
 #include <string_view>

@@ -1,10 +1,10 @@
-#include "RecordFromJson.h"
-#include "Errors.h"
-#include "Fatture.h"
-#include "InfoDatabase.h"
-#include "Json.h"
-#include "JsonTestUtil.h"
-#include "Soggetto.h"
+#include "json/RecordFromJson.h"
+#include "tests/json/JsonTestUtil.h"
+#include "util/Errors.h"
+#include "json/Fatture.h"
+#include "json/InfoDatabase.h"
+#include "json/Json.h"
+#include "json/Soggetto.h"
 
 #include <gtest/gtest.h>
 

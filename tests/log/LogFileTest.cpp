@@ -1,5 +1,5 @@
-#include "LogFile.h"
-#include "Errors.h"
+#include "log/LogFile.h"
+#include "util/Errors.h"
 
 #include <QDateTime>
 #include <QDir>

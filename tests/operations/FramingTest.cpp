@@ -1,7 +1,7 @@
 // Every operation ends with the request framework's failure, unchanged: transport, status,
 // answers that are not JSON and the backend's top-level "error".
 
-#include "OperationsTestSupport.h"
+#include "tests/operations/OperationsTestSupport.h"
 
 namespace operations_test {
 namespace {

@@ -1,7 +1,7 @@
 // FAEGetStatusbyId, both forms of FAEGetXmlbyId and FAEAggiornaStato: requests, required and
 // optional members, warnings, the download's "Error" rule and the state update's "KO" rule.
 
-#include "OperationsTestSupport.h"
+#include "tests/operations/OperationsTestSupport.h"
 
 namespace operations_test {
 namespace {

@@ -1,6 +1,6 @@
-#include "OperationsTestSupport.h"
+#include "tests/operations/OperationsTestSupport.h"
 
-#include "Text.h"
+#include "util/Text.h"
 
 #include <QFile>
 

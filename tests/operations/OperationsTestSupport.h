@@ -3,8 +3,8 @@
 // What the operation tests add to the backend client's test support: a real log file as AppLog
 // (level normal, no write delay) whose entries can be read back, and a few answer helpers.
 
-#include "BackendTestSupport.h"
-#include "LogFile.h"
+#include "log/LogFile.h"
+#include "tests/backend/BackendTestSupport.h"
 
 #include <QTemporaryDir>
 #include <chrono>

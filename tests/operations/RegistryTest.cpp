@@ -1,6 +1,6 @@
 // GetCodiceSoggetto, InsUpdSoggetto and VR_CheckDatabase.
 
-#include "OperationsTestSupport.h"
+#include "tests/operations/OperationsTestSupport.h"
 
 namespace operations_test {
 namespace {

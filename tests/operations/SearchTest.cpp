@@ -1,7 +1,7 @@
 // FAEAttivaSearch and FAEPassivaSearch: the eighteen request lines, the reading of the total and
 // the invoice array, their failures, and the log entries of the received-invoice search.
 
-#include "OperationsTestSupport.h"
+#include "tests/operations/OperationsTestSupport.h"
 
 #include <QDate>
 

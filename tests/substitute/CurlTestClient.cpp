@@ -1,6 +1,6 @@
-#include "CurlTestClient.h"
+#include "tests/substitute/CurlTestClient.h"
 
-#include "SubstituteForms.h"
+#include "substitute/SubstituteForms.h"
 
 #include <memory>
 

@@ -3,7 +3,7 @@
 // A minimal libcurl client for the substitute's own tests: one POST (or GET) with the headers the
 // application sends, validating the server against one CA file.
 
-#include "TestPki.h"
+#include "tests/support/TestPki.h"
 
 #include <curl/curl.h>
 

@@ -1,8 +1,8 @@
 // The substitute reads request bodies and upload files the way the backend does; a fault here
 // would make client tests pass or fail for the wrong reason.
 
-#include "SubstituteForms.h"
-#include "SubstituteDocuments.h"
+#include "substitute/SubstituteForms.h"
+#include "substitute/SubstituteDocuments.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // the certificate of the test_pki fixture, reachable under the firm-type host names, and ending
 // cleanly on SIGTERM.
 
-#include "CurlTestClient.h"
-#include "EndToEnd.h"
+#include "tests/substitute/CurlTestClient.h"
+#include "tests/support/EndToEnd.h"
 
 #include <QProcess>
 

@@ -1,10 +1,10 @@
 // The substitute over real HTTPS, with a client that trusts the test CA only (libcurl, as the
 // application itself uses): what the client tests build on has to hold here first.
 
-#include "CurlTestClient.h"
-#include "SubstituteBackend.h"
-#include "SubstituteForms.h"
-#include "TestPki.h"
+#include "substitute/SubstituteBackend.h"
+#include "substitute/SubstituteForms.h"
+#include "tests/substitute/CurlTestClient.h"
+#include "tests/support/TestPki.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

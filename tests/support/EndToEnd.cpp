@@ -1,4 +1,4 @@
-#include "EndToEnd.h"
+#include "tests/support/EndToEnd.h"
 
 QString EndToEndServiceDomain()
 {

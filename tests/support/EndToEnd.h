@@ -6,7 +6,7 @@
 // EndToEndPki().ServerCert; since the port is fixed, such tests must not run in parallel: give
 // them ${VORN_END_TO_END_PROPERTIES} (see tests/support/CMakeLists.txt).
 
-#include "TestPki.h"
+#include "tests/support/TestPki.h"
 
 #include <QString>
 

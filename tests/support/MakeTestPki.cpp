@@ -2,7 +2,7 @@
 // program was built to trust <folder>/ca.pem. A set that is there and still valid for a day is
 // kept, so running it again changes nothing under tests that already use it.
 
-#include "TestPki.h"
+#include "tests/support/TestPki.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,7 +1,7 @@
 // The PKI is what the certificate-validation tests of the client stand on: if a certificate
 // vouched for the wrong names or the wrong CA, those tests would pass for the wrong reason.
 
-#include "TestPki.h"
+#include "tests/support/TestPki.h"
 
 #include <QProcess>
 

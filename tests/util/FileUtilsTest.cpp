@@ -1,4 +1,4 @@
-#include "FileUtils.h"
+#include "util/FileUtils.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include "QtPrint.h"
+#include "tests/util/QtPrint.h"
 
 #include <gtest/gtest.h>
 

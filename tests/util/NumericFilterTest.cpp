@@ -1,6 +1,6 @@
-#include "NumericFilter.h"
+#include "util/NumericFilter.h"
 
-#include "QtPrint.h"
+#include "tests/util/QtPrint.h"
 
 #include <gtest/gtest.h>
 

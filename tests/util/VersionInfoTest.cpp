@@ -1,5 +1,5 @@
-#include "VersionInfo.h"
-#include "VersionSection.h"
+#include "util/VersionInfo.h"
+#include "util/VersionSection.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
-#include "QtPrint.h"
+#include "tests/util/QtPrint.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 // The invoice records of the backend's answers. Every value is the backend's text as it came.
 
-#include "Record.h"
+#include "json/Record.h"
 
 #include <QString>
 #include <memory>

@@ -2,7 +2,7 @@
 
 // What the backend says about the tenant's database (the answer of VR_CheckDatabase).
 
-#include "Record.h"
+#include "json/Record.h"
 
 #define VORN_INFO_DATABASE_FIELDS(X)                                                                         \
     X(Database)                                                                                              \

@@ -1,6 +1,6 @@
-#include "Json.h"
+#include "json/Json.h"
 
-#include "Errors.h"
+#include "util/Errors.h"
 
 #include <QStringTokenizer>
 #include <new>

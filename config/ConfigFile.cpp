@@ -1,8 +1,8 @@
-#include "ConfigFile.h"
+#include "config/ConfigFile.h"
 
-#include "Errors.h"
-#include "Text.h"
-#include "UniqueFd.h"
+#include "util/Errors.h"
+#include "util/Text.h"
+#include "util/UniqueFd.h"
 
 #include <QFile>
 #include <QFileInfo>

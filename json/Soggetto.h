@@ -2,7 +2,7 @@
 
 // A registry subject as the backend's insert-or-update request takes it.
 
-#include "Record.h"
+#include "json/Record.h"
 
 #define VORN_SOGGETTO_FIELDS(X)                                                                              \
     X(INS_CreaUtente)                                                                                        \

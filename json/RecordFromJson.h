@@ -9,9 +9,9 @@
 // The mapping options are the same at every call (dates as UTC in ISO 8601, empty strings and
 // arrays kept); the records hold texts only, so they need no parameter here.
 
-#include "Fatture.h"
-#include "InfoDatabase.h"
-#include "Json.h"
+#include "json/Fatture.h"
+#include "json/InfoDatabase.h"
+#include "json/Json.h"
 
 #include <QString>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "RecordFromJson.h"
+#include "json/RecordFromJson.h"
 
-#include "Errors.h"
+#include "util/Errors.h"
 
 namespace {
 

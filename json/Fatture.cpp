@@ -1,3 +1,3 @@
 // The invoice records are plain data: their fields, accessors and field tables are generated in
 // the header. This unit keeps the header compiled on its own.
-#include "Fatture.h"
+#include "json/Fatture.h"
