@@ -1,6 +1,7 @@
 // Operations on one invoice the backend holds: its status with the notification history, the
 // download of its document as Base64 text, and the update of its management state.
 
+#include "backend/AnswerDecoding.h"
 #include "backend/DVBackendRecordList.h"
 #include "backend/DVBackendService.h"
 #include "log/LogFile.h"

@@ -1,5 +1,6 @@
 // The registry lookup by tax code, the (not offered) subject insert, and the database check.
 
+#include "backend/AnswerDecoding.h"
 #include "backend/DVBackendService.h"
 #include "util/Errors.h"
 #include "json/RecordFromJson.h"

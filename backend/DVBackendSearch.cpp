@@ -1,5 +1,6 @@
 // The searches over issued (FAEAttivaSearch) and received (FAEPassivaSearch) invoices.
 
+#include "backend/AnswerDecoding.h"
 #include "backend/DVBackendRecordList.h"
 #include "backend/DVBackendService.h"
 #include "log/LogFile.h"

@@ -67,7 +67,6 @@ private:
     QString DateToDVStr(TDateTime value) const;
     THeaderList AuthHeaders() const;
     THttpResponse PostForm(const QStringList& lines) const;
-    std::unique_ptr<TJSONValue> CheckResponse(const THttpResponse& response) const;
 
     QString FBaseUrl;
     QString FFirmType;

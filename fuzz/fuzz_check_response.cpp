@@ -2,7 +2,7 @@
 // one of several charsets: the answer check either fails with an EVornError or gives a tree whose
 // top-level "error" is empty once trimmed. Nothing else may come out of it. No network.
 
-#include "backend/DVBackendService.h"
+#include "backend/AnswerDecoding.h"
 #include "util/Errors.h"
 #include "util/Text.h"
 
@@ -11,15 +11,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <zlib.h>
-
-struct DVBackendServiceTestAccess
-{
-    static std::unique_ptr<TJSONValue> CheckResponse(const TDVBackendService& client,
-                                                     const THttpResponse& response)
-    {
-        return client.CheckResponse(response);
-    }
-};
 
 namespace {
 
@@ -76,10 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         response.Headers.emplace_back("Content-Encoding", "gzip");
     response.Body = encoding == 2 ? Gzip(bytes) : bytes;
 
-    static const TDVBackendService client(QStringLiteral("localhost"), THttpsSettings{});
     std::unique_ptr<TJSONValue> answer;
     try {
-        answer = DVBackendServiceTestAccess::CheckResponse(client, response);
+        answer = CheckResponse(response);
     } catch (const EVornError& error) {
         if (error.Message().isNull())
             Fail("a failure without a message");

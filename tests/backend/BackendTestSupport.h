@@ -4,6 +4,7 @@
 // serving the test PKI's certificate, a client that trusts only the test CA, and a way in to the
 // client's private steps.
 
+#include "backend/AnswerDecoding.h"
 #include "backend/DVBackendService.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/TestPki.h"
@@ -26,11 +27,6 @@ struct DVBackendServiceTestAccess
     static THttpResponse PostForm(const TDVBackendService& client, const QStringList& lines)
     {
         return client.PostForm(lines);
-    }
-    static std::unique_ptr<TJSONValue> CheckResponse(const TDVBackendService& client,
-                                                     const THttpResponse& response)
-    {
-        return client.CheckResponse(response);
     }
 };
 
@@ -104,10 +100,7 @@ protected:
     }
 
     // One form request whose answer goes through the client's answer check.
-    std::unique_ptr<TJSONValue> PostAndCheck()
-    {
-        return DVBackendServiceTestAccess::CheckResponse(Client, Post());
-    }
+    std::unique_ptr<TJSONValue> PostAndCheck() { return CheckResponse(Post()); }
 
     substitute::ReceivedRequest LastRequest() const
     {
