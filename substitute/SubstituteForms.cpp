@@ -1,8 +1,9 @@
 #include "substitute/SubstituteForms.h"
 
+#include "substitute/SubstituteText.h"
+
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <stdexcept>
 
 namespace substitute {
@@ -35,20 +36,6 @@ std::string FormDecode(const std::string& text)
         }
     }
     return out;
-}
-
-std::string Trim(const std::string& text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-std::string Lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
 }
 
 // The parameters after the first ";" of a header value, split outside quotes.

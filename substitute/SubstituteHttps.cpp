@@ -1,5 +1,7 @@
 #include "substitute/SubstituteHttps.h"
 
+#include "substitute/SubstituteText.h"
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -31,22 +33,6 @@ namespace {
 constexpr std::size_t kMaxHeadBytes = 64 * 1024;
 constexpr std::size_t kMaxBodyBytes = 256 * 1024 * 1024;
 constexpr int kSocketTimeoutSeconds = 30;
-
-bool EqualsNoCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string Trim(const std::string& text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 std::string OpensslErrors()
 {
