@@ -79,14 +79,14 @@ QString CharsetOf(const QByteArray& contentType)
     return QString();
 }
 
-// No charset or "utf-8" means UTF-8. A charset nobody here knows is read as UTF-8 too: that is
-// what JSON is in the first place, and a body that is not UTF-8 still fails as invalid JSON.
+// No charset, one nobody here knows, and every name of UTF-8 ("utf-8", "UTF8", "utf_8", in any
+// letter case) mean UTF-8: that is what JSON is in the first place. Such a body goes to the JSON
+// reader as it came, so that malformed bytes and a byte order mark fail as invalid JSON under each
+// of those names alike; a decoder would replace the first and drop the second.
 std::unique_ptr<TJSONValue> ParseAnswer(const QByteArray& body, const QString& charset)
 {
-    if (charset.isEmpty() || charset.compare(QLatin1String("utf-8"), Qt::CaseInsensitive) == 0)
-        return ParseJsonUtf8(body);
     QStringDecoder decoder(charset.toLatin1().constData());
-    if (!decoder.isValid())
+    if (!decoder.isValid() || qstrcmp(decoder.name(), "UTF-8") == 0)
         return ParseJsonUtf8(body);
     return ParseJsonText(decoder.decode(body));
 }

@@ -166,6 +166,11 @@ std::vector<CheckCase> Cases()
          refusal},
         {"Latin-1 bytes said to be UTF-8", InCharset(latin1Refusal, "application/json; charset=utf-8"),
          kNotJson},
+        // "utf8" is the same charset: no decoder may mend what the JSON reader refuses under "utf-8".
+        {"Latin-1 bytes said to be utf8", InCharset(latin1Refusal, "application/json; charset=utf8"),
+         kNotJson},
+        {"byte order mark said to be UTF8",
+         InCharset("\xEF\xBB\xBF{\"error\":\"\"}", "application/json; charset=\"UTF8\""), kNotJson},
     };
 }
 
