@@ -1,0 +1,339 @@
+// The installed tree, as `cmake --install <build> --prefix /usr --component <package>` puts it into
+// a temporary DESTDIR: exactly the application's files with their modes, icons that are the
+// program's drawing, valid desktop entries and manual pages, and the launcher, run from there, with
+// the real window program (offscreen) behind it.
+
+#include "tests/util/QtPrint.h"
+
+#include <QColor>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sys/stat.h>
+
+namespace {
+
+const QString kPackage = QStringLiteral(VORN_PACKAGE_NAME);
+const QString kLauncher = QStringLiteral("usr/bin/vorn-automatic");
+const QString kTemplate = QStringLiteral("usr/share/vorn-automatic/autostart.desktop");
+const std::vector<int> kIconSizes = {16, 22, 24, 32, 48, 64, 128, 256};
+
+// Every file of the install and its mode: nothing more (no test tool, no substitute backend), nothing less.
+std::map<QString, int> ExpectedFiles()
+{
+    std::map<QString, int> files = {
+        {"usr/bin/VORN_Automatic", 0755},
+        {"usr/bin/vorn-automatic", 0755},
+        {"usr/bin/vorn-cli", 0755},
+        {"usr/share/applications/vorn-automatic.desktop", 0644},
+        {"usr/share/vorn-automatic/autostart.desktop", 0644},
+        {"usr/share/icons/hicolor/scalable/apps/vorn-automatic.svg", 0644},
+        {"usr/share/man/man1/VORN_Automatic.1.gz", 0644},
+        {"usr/share/man/man1/vorn-automatic.1.gz", 0644},
+        {"usr/share/man/man1/vorn-cli.1.gz", 0644},
+        {"usr/share/doc/vorn-automatic/copyright", 0644},
+        {"usr/share/doc/vorn-automatic/changelog.gz", 0644},
+    };
+    for (int size : kIconSizes)
+        files[QStringLiteral("usr/share/icons/hicolor/%1x%1/apps/vorn-automatic.png").arg(size)] = 0644;
+    return files;
+}
+
+int Mode(const QString& path)
+{
+    struct stat status
+    {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+struct TRun
+{
+    int ExitCode; // -1: did not end normally
+    QString Output;
+    QString Errors;
+};
+
+TRun RunProgram(const QString& program, const QStringList& arguments,
+                const QProcessEnvironment& environment = {})
+{
+    QProcess process;
+    if (!environment.isEmpty())
+        process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    const bool ended = process.waitForFinished(120000);
+    return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+class InstallTreeTest : public testing::Test
+{
+protected:
+    // One install for the whole suite: it only reads the build.
+    static void SetUpTestSuite()
+    {
+        Destination = std::make_unique<QTemporaryDir>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DESTDIR", Destination->path());
+        const TRun install = RunProgram(
+            QStringLiteral(VORN_CMAKE_COMMAND),
+            {"--install", QStringLiteral(VORN_BUILD_DIR), "--prefix", "/usr", "--component", kPackage},
+            environment);
+        InstallErrors = install.ExitCode == 0 ? QString() : install.Output + install.Errors;
+    }
+
+    static void TearDownTestSuite() { Destination.reset(); }
+
+    void SetUp() override { ASSERT_TRUE(InstallErrors.isEmpty()) << InstallErrors.toStdString(); }
+
+    static QString Installed(const QString& relative) { return Destination->filePath(relative); }
+
+    static inline std::unique_ptr<QTemporaryDir> Destination;
+    static inline QString InstallErrors;
+};
+
+TEST_F(InstallTreeTest, TheInstallHoldsExactlyTheApplicationsFilesWithTheirModes)
+{
+    std::map<QString, int> found;
+    QDirIterator it(Destination->path(), QDir::Files | QDir::System | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        found[QDir(Destination->path()).relativeFilePath(path)] = Mode(path);
+    }
+    EXPECT_EQ(found, ExpectedFiles());
+}
+
+TEST_F(InstallTreeTest, TheIconInEverySizeIsTheProgramsDrawing)
+{
+    // Points of the 32 x 32 drawing: outside the disc, inside the disc clear of the tick, on the tick.
+    const QColor disc(32, 96, 176);
+    const auto matches = [](QColor a, QColor b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) <
+                   60 &&
+               a.alpha() > 200;
+    };
+    for (int size : kIconSizes) {
+        SCOPED_TRACE(size);
+        const QImage image(
+            Installed(QStringLiteral("usr/share/icons/hicolor/%1x%1/apps/vorn-automatic.png").arg(size)));
+        ASSERT_EQ(image.size(), QSize(size, size));
+        const auto at = [&](double x, double y) {
+            return image.pixelColor(int(x * size / 32), int(y * size / 32));
+        };
+        EXPECT_EQ(at(0, 0).alpha(), 0);
+        EXPECT_TRUE(matches(at(16, 6), disc)) << at(16, 6).name(QColor::HexArgb).toStdString();
+        EXPECT_TRUE(matches(at(14, 22.5), Qt::white)) << at(14, 22.5).name(QColor::HexArgb).toStdString();
+    }
+    const QByteArray svg = ReadAll(Installed("usr/share/icons/hicolor/scalable/apps/vorn-automatic.svg"));
+    EXPECT_TRUE(svg.contains("viewBox=\"0 0 32 32\"") && svg.contains("fill=\"#2060b0\""))
+        << svg.toStdString();
+}
+
+TEST_F(InstallTreeTest, TheDesktopEntriesAreValidAndNameInstalledFiles)
+{
+    for (const QString& entry :
+         {QStringLiteral("usr/share/applications/vorn-automatic.desktop"), kTemplate}) {
+        SCOPED_TRACE(entry.toStdString());
+        const QString text = QString::fromUtf8(ReadAll(Installed(entry)));
+        // The menu finds the program on the PATH and the icon in the theme by these names.
+        EXPECT_TRUE(text.contains("\nExec=vorn-automatic\n"));
+        EXPECT_TRUE(text.contains("\nIcon=vorn-automatic\n"));
+        const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
+        if (validator.isEmpty())
+            continue;
+        const TRun check = RunProgram(validator, {Installed(entry)});
+        EXPECT_EQ(check.ExitCode, 0) << (check.Output + check.Errors).toStdString();
+        EXPECT_EQ(check.Output + check.Errors, QString());
+    }
+}
+
+TEST_F(InstallTreeTest, EveryProgramHasAManualPageThatFormatsWithoutWarnings)
+{
+    const bool haveGroff = !QStandardPaths::findExecutable("groff").isEmpty();
+    for (const QString& program : QDir(Installed("usr/bin")).entryList(QDir::Files)) {
+        SCOPED_TRACE(program.toStdString());
+        const QString page = Installed("usr/share/man/man1/" + program + ".1.gz");
+        ASSERT_TRUE(QFileInfo::exists(page));
+        if (!haveGroff)
+            continue;
+        const TRun format = RunProgram("sh", {"-c", "gzip -dc -- \"$1\" | groff -man -ww -z", "sh", page});
+        EXPECT_EQ(format.ExitCode, 0);
+        EXPECT_EQ(format.Errors, QString());
+    }
+}
+
+// The launcher under a home of its own; XDG_CONFIG_HOME as the row gives it.
+class LauncherTest : public InstallTreeTest
+{
+protected:
+    QProcessEnvironment Environment(const QString& configHome) const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", Home.path());
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.remove("XDG_CONFIG_HOME");
+        if (!configHome.isNull())
+            environment.insert("XDG_CONFIG_HOME", configHome);
+        return environment;
+    }
+
+    TRun Launcher(const QStringList& arguments, const QString& configHome = QString()) const
+    {
+        return RunProgram(Installed(kLauncher), arguments, Environment(configHome));
+    }
+
+    QTemporaryDir Home;
+};
+
+TEST_F(LauncherTest, ItRunsTheProgramInThePrivateFolderOfTheUser)
+{
+    struct TRow
+    {
+        const char* Case;
+        QString ConfigHome; // null: unset
+        QString Folder;     // where the program must run
+        bool FolderExistsOpen = false;
+    };
+    const QString home = Home.path();
+    const TRow rows[] = {
+        {"XDG_CONFIG_HOME unset", QString(), home + "/.config/vorn-automatic"},
+        {"absolute XDG_CONFIG_HOME", home + "/cfg", home + "/cfg/vorn-automatic"},
+        // A relative value is not a base directory at all: ignored, not joined to the working directory.
+        {"relative XDG_CONFIG_HOME", "relative", home + "/.config/vorn-automatic"},
+        {"the folder exists, readable by all", QString(), home + "/.config/vorn-automatic", true},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Case);
+        QDir(home).removeRecursively();
+        QDir().mkpath(home);
+        if (row.FolderExistsOpen) {
+            QDir().mkpath(row.Folder);
+            ::chmod(QFile::encodeName(row.Folder).constData(), 0755);
+        }
+        QProcess program;
+        program.setProcessEnvironment(Environment(row.ConfigHome));
+        program.setWorkingDirectory(home);
+        program.start(Installed(kLauncher), {});
+        ASSERT_TRUE(program.waitForStarted(10000));
+        const QString log = row.Folder + "/VORN_Automatic.log";
+        ASSERT_TRUE(WaitUntil([&] { return ReadAll(log).contains("Log Start"); }, 30000))
+            << program.readAllStandardError().toStdString();
+
+        // The launcher has become the program, working in the folder.
+        const QString proc = QStringLiteral("/proc/%1/").arg(program.processId());
+        EXPECT_EQ(QFileInfo(proc + "exe").symLinkTarget(),
+                  QFileInfo(Installed("usr/bin/VORN_Automatic")).canonicalFilePath());
+        EXPECT_EQ(QFileInfo(proc + "cwd").symLinkTarget(), QFileInfo(row.Folder).canonicalFilePath());
+        EXPECT_EQ(Mode(row.Folder), 0700);
+        if (!row.FolderExistsOpen) {
+            EXPECT_EQ(Mode(QFileInfo(row.Folder).path()), 0700); // a base directory it had to create
+        }
+
+        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitCode(), 0);
+        EXPECT_TRUE(ReadAll(log).trimmed().endsWith("Log Stop"));
+    }
+}
+
+TEST_F(LauncherTest, ItRefusesAFolderThatIsALinkAndDoesNotStartTheProgram)
+{
+    const QString elsewhere = Home.filePath("elsewhere");
+    QDir().mkpath(elsewhere);
+    QDir().mkpath(Home.filePath(".config"));
+    ASSERT_TRUE(QFile::link(elsewhere, Home.filePath(".config/vorn-automatic")));
+
+    const TRun run = Launcher({});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_TRUE(run.Errors.contains("is not a folder of the user")) << run.Errors.toStdString();
+    EXPECT_EQ(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList());
+}
+
+TEST_F(LauncherTest, TheAutostartSwitchWritesAndRemovesTheEntry)
+{
+    const QString entry = Home.filePath(".config/autostart/vorn-automatic.desktop");
+    const QByteArray templateText = ReadAll(Installed(kTemplate));
+    struct TStep
+    {
+        QStringList Arguments;
+        int ExitCode;
+        bool EntryAfter;
+    };
+    const TStep steps[] = {
+        {{"--autostart", "off"}, 0, false}, // nothing to remove yet
+        {{"--autostart", "on"}, 0, true},
+        {{"--autostart", "on"}, 0, true}, // again: replaced, still one entry
+        {{"--autostart", "maybe"}, 2, true},
+        {{"--autostart"}, 2, true},
+        {{"--autostart", "off"}, 0, false},
+        {{"--autostart", "off"}, 0, false},
+    };
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(step.Arguments.join(' ').toStdString());
+        const TRun run = Launcher(step.Arguments);
+        EXPECT_EQ(run.ExitCode, step.ExitCode) << run.Errors.toStdString();
+        EXPECT_EQ(QFileInfo::exists(entry), step.EntryAfter);
+        if (step.EntryAfter) {
+            EXPECT_EQ(ReadAll(entry), templateText);
+            EXPECT_EQ(Mode(entry), 0644);
+        }
+        // Written whole, through no left-over temporary file.
+        EXPECT_EQ(
+            QDir(Home.filePath(".config/autostart")).entryList(QDir::Files | QDir::Hidden | QDir::System),
+            step.EntryAfter ? QStringList{"vorn-automatic.desktop"} : QStringList());
+    }
+}
+
+TEST_F(LauncherTest, TheAutostartEntryReplacesALinkInsteadOfWritingThroughIt)
+{
+    const QString victim = Home.filePath("victim.txt");
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("mine\n") == 5);
+    file.close();
+    const QString configHome = Home.filePath("cfg");
+    QDir().mkpath(configHome + "/autostart");
+    const QString entry = configHome + "/autostart/vorn-automatic.desktop";
+    ASSERT_TRUE(QFile::link(victim, entry));
+
+    const TRun run = Launcher({"--autostart", "on"}, configHome);
+    EXPECT_EQ(run.ExitCode, 0) << run.Errors.toStdString();
+    EXPECT_FALSE(QFileInfo(entry).isSymLink());
+    EXPECT_EQ(ReadAll(entry), ReadAll(Installed(kTemplate)));
+    EXPECT_EQ(ReadAll(victim), QByteArray("mine\n"));
+}
+
+} // namespace
