@@ -6,6 +6,7 @@
 #include "app/VornApplication.h"
 #include "backend/DVBackendService.h"
 #include "config/ConfigFile.h"
+#include "config/Settings.h"
 #include "dispatch/OutgoingDispatch.h"
 #include "log/LogFile.h"
 #include "util/Errors.h"
@@ -18,7 +19,6 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -28,9 +28,6 @@
 #include <QStringList>
 #include <QToolButton>
 #include <QUrl>
-
-#include <cerrno>
-#include <sys/stat.h>
 
 const QString TfrmMain::WebAppBaseAddress = QStringLiteral("https://app.vorn.example/");
 
@@ -85,34 +82,6 @@ const QString kBalloonTitle = QStringLiteral("Ripristina l'applicazione.");
 const QString kBalloonText =
     QStringLiteral("Doppio click sulla system tray icon per ripristinare l'applicazione.");
 constexpr int kAutomaticStartDelayMs = 2000;
-// The largest interval whose milliseconds still fit a signed 32-bit period.
-constexpr qint32 kMaxIntervalSec = 2147483;
-
-struct TSettingKey
-{
-    const char* Section;
-    const char* Key;
-};
-constexpr TSettingKey kFirmType{"DLV", "FirmType"};
-constexpr TSettingKey kDatabase{"DLV", "Database"};
-constexpr TSettingKey kUsername{"DLV", "Username"};
-constexpr TSettingKey kPassword{"DLV", "Password"};
-constexpr TSettingKey kAutomaticMode{"DLV", "AutomaticMode"};
-constexpr TSettingKey kCartellaDaInviare{"FE", "CartellaDaInviare"};
-constexpr TSettingKey kCartellaRicevute{"FE", "CartellaRicevute"};
-constexpr TSettingKey kCheckIntervalSec{"FE", "CheckIntervalSec"};
-const QString kDefaultFirmType = QStringLiteral("aziende");
-constexpr qint32 kDefaultCheckIntervalSec = 120;
-
-QString ReadText(const TConfigFile& config, TSettingKey key, const QString& defaultValue = {})
-{
-    return config.ReadString(QLatin1String(key.Section), QLatin1String(key.Key), defaultValue);
-}
-
-void WriteText(TConfigFile& config, TSettingKey key, const QString& value)
-{
-    config.WriteString(QLatin1String(key.Section), QLatin1String(key.Key), value);
-}
 
 void Log(const QString& message)
 {
@@ -125,37 +94,6 @@ void SetBoxText(QLineEdit* box, const QString& text)
 {
     if (box->text() != text)
         box->setText(text);
-}
-
-// A folder that exists, or one whose attributes we may not read (it is there, we just cannot look):
-// only a path that is missing or cannot name anything counts as missing.
-bool FolderExists(const QString& path)
-{
-    if (path.isEmpty())
-        return false;
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0)
-        return S_ISDIR(info.st_mode);
-    return errno == EACCES || errno == EPERM;
-}
-
-void EnsureSubFolder(const QString& folder, const QString& name, const QString& failureText)
-{
-    const QString path = JoinPath(folder, name);
-    if (FolderExists(path))
-        return;
-    if (!QDir().mkdir(path))
-        throw EVornError(failureText + path);
-}
-
-// The interval box's text as seconds; not trimmed, so trailing blanks fail. A negative interval, or
-// one whose milliseconds do not fit 32 bits, would hand the timer a wrapped period: refused too.
-qint32 CheckIntervalSeconds(const QString& text)
-{
-    const std::optional<qint32> seconds = ParseIntegerText(text);
-    if (!seconds || *seconds < 0 || *seconds > kMaxIntervalSec)
-        throw EVornError(QLatin1Char('\'') + text + QStringLiteral("' is not a valid integer value"));
-    return *seconds;
 }
 
 } // namespace
@@ -210,12 +148,12 @@ TfrmMain::~TfrmMain()
 
 QString TfrmMain::ConfigFilePath()
 {
-    return QDir::currentPath() + QStringLiteral("/VORN_Automatic.ini");
+    return ::ConfigFilePath();
 }
 
 QString TfrmMain::LogFilePath()
 {
-    return QDir::currentPath() + QStringLiteral("/VORN_Automatic.log");
+    return ::LogFilePath();
 }
 
 void TfrmMain::apeVORNException(std::exception_ptr failure)
@@ -258,17 +196,14 @@ void TfrmMain::FormCreate()
 void TfrmMain::LoadSettings()
 {
     TConfigFile config(ConfigFilePath());
-    FDVClient->SetFirmType(ReadText(config, kFirmType, kDefaultFirmType));
-    SetBoxText(edtDatabase, ReadText(config, kDatabase));
-    SetBoxText(edtUsername, ReadText(config, kUsername));
-    SetBoxText(edtPassword, DecodePassword(ReadText(config, kPassword)));
-    SetBoxText(edtFECartellaDaInviare, ReadText(config, kCartellaDaInviare));
-    SetBoxText(edtFECartellaRicevute, ReadText(config, kCartellaRicevute));
-    SetBoxText(edtIntervalloSec, QString::number(config.ReadInteger(QLatin1String(kCheckIntervalSec.Section),
-                                                                    QLatin1String(kCheckIntervalSec.Key),
-                                                                    kDefaultCheckIntervalSec)));
-    chkEseguiInAvvio->setChecked(
-        config.ReadBool(QLatin1String(kAutomaticMode.Section), QLatin1String(kAutomaticMode.Key), false));
+    FDVClient->SetFirmType(ReadSetting(config, TSetting::FirmType).toString());
+    SetBoxText(edtDatabase, ReadSetting(config, TSetting::Database).toString());
+    SetBoxText(edtUsername, ReadSetting(config, TSetting::Username).toString());
+    SetBoxText(edtPassword, ReadSetting(config, TSetting::Password).toString());
+    SetBoxText(edtFECartellaDaInviare, ReadSetting(config, TSetting::CartellaDaInviare).toString());
+    SetBoxText(edtFECartellaRicevute, ReadSetting(config, TSetting::CartellaRicevute).toString());
+    SetBoxText(edtIntervalloSec, QString::number(ReadSetting(config, TSetting::CheckIntervalSec).toInt()));
+    chkEseguiInAvvio->setChecked(ReadSetting(config, TSetting::AutomaticMode).toBool());
     config.Close();
 }
 
@@ -372,16 +307,14 @@ void TfrmMain::btnOkClick()
     CheckAndApplySettings();
     {
         TConfigFile config(ConfigFilePath());
-        WriteText(config, kDatabase, TrimControl(edtDatabase->text()));
-        WriteText(config, kUsername, TrimControl(edtUsername->text()));
-        WriteText(config, kPassword, EncodePassword(TrimControl(edtPassword->text())));
-        WriteText(config, kCartellaDaInviare, TrimControl(edtFECartellaDaInviare->text()));
-        WriteText(config, kCartellaRicevute, TrimControl(edtFECartellaRicevute->text()));
-        config.WriteInteger(QLatin1String(kCheckIntervalSec.Section), QLatin1String(kCheckIntervalSec.Key),
-                            CheckIntervalSeconds(edtIntervalloSec->text()));
-        config.WriteBool(QLatin1String(kAutomaticMode.Section), QLatin1String(kAutomaticMode.Key),
-                         chkEseguiInAvvio->isChecked());
-        FDVClient->SetFirmType(ReadText(config, kFirmType, kDefaultFirmType));
+        WriteSetting(config, TSetting::Database, TrimControl(edtDatabase->text()));
+        WriteSetting(config, TSetting::Username, TrimControl(edtUsername->text()));
+        WriteSetting(config, TSetting::Password, TrimControl(edtPassword->text()));
+        WriteSetting(config, TSetting::CartellaDaInviare, TrimControl(edtFECartellaDaInviare->text()));
+        WriteSetting(config, TSetting::CartellaRicevute, TrimControl(edtFECartellaRicevute->text()));
+        WriteSetting(config, TSetting::CheckIntervalSec, CheckIntervalSeconds(edtIntervalloSec->text()));
+        WriteSetting(config, TSetting::AutomaticMode, chkEseguiInAvvio->isChecked());
+        FDVClient->SetFirmType(ReadSetting(config, TSetting::FirmType).toString());
         config.Close();
     }
     EnterAutomaticMode();
@@ -444,29 +377,17 @@ void TfrmMain::LeaveAutomaticMode()
 
 void TfrmMain::CheckAndApplySettings()
 {
-    const QString database = TrimControl(edtDatabase->text());
-    if (database.isEmpty())
-        throw EVornError(QStringLiteral("Databse non specificato"));
-    const QString username = TrimControl(edtUsername->text());
-    if (username.isEmpty())
-        throw EVornError(QStringLiteral("Username non specificato"));
-    const QString password = TrimControl(edtPassword->text());
-    if (password.isEmpty())
-        throw EVornError(QStringLiteral("Password non specificata"));
+    const TBackendCredentials credentials =
+        CheckCredentials(edtDatabase->text(), edtUsername->text(), edtPassword->text());
 
     // The folder checked, and given its sub-folders, is the trimmed one the cycle works on: here a
     // trailing blank names another folder, whose Inviate and Errori the cycle would never find.
     const QString folderText = TrimControl(edtFECartellaDaInviare->text());
-    if (!FolderExists(folderText))
-        throw EVornError(QStringLiteral("Cartella indicata per le fatture da inviare non esiste"));
-    EnsureSubFolder(folderText, kCartellaInviate,
-                    QStringLiteral("Errore in creazione cartella fatture inviate: "));
-    EnsureSubFolder(folderText, kCartellaErrori,
-                    QStringLiteral("Errore in creazione cartella fatture in errore: "));
+    PrepareOutgoingFolder(folderText);
 
     if (FDVClient) {
-        FDVClient->SetUsername(username + QLatin1Char('@') + database);
-        FDVClient->SetPassword(password);
+        FDVClient->SetUsername(credentials.Username);
+        FDVClient->SetPassword(credentials.Password);
     }
     FFECartellaDaInviare = folderText;
     FFECartellaRicevute = TrimControl(edtFECartellaRicevute->text());

@@ -34,6 +34,7 @@ public:
     // shown in a message box unless automatic mode shows the tray icon.
     void apeVORNException(std::exception_ptr failure);
 
+    // The window's files: the settings module's names in the working directory.
     static QString ConfigFilePath();
     static QString LogFilePath();
 

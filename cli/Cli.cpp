@@ -4,8 +4,8 @@
 #include "cli/CliDocument.h"
 #include "cli/CliFormat.h"
 #include "config/ConfigFile.h"
+#include "config/Settings.h"
 #include "util/Errors.h"
-#include "util/Text.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -20,7 +20,6 @@
 namespace {
 
 const QString kProgram = QStringLiteral("vorn-cli");
-const QString kConfigFileName = QStringLiteral("VORN_Automatic.ini");
 
 // A wrong command line: found before anything is read or sent.
 class EUsageError : public EVornError
@@ -99,7 +98,7 @@ qint32 IntegerOption(const QCommandLineParser& parser, const QString& name, qint
 
 // --- the configured client -------------------------------------------------------------------
 
-// The same keys, decoding and checks as the window's start-up and settings check, so the
+// The same settings, decoding and checks as the window's start-up and settings check, so the
 // command line reaches the backend as the same user the window does.
 std::unique_ptr<TDVBackendService> ConfiguredClient()
 {
@@ -108,26 +107,18 @@ std::unique_ptr<TDVBackendService> ConfiguredClient()
         throw EVornError(QStringLiteral("%1 not found: the credentials are read from the configuration file "
                                         "in the working folder")
                              .arg(fileName));
-    const QString dlv = QStringLiteral("DLV");
     TConfigFile config(fileName);
-    const QString firmType = config.ReadString(dlv, QStringLiteral("FirmType"), QStringLiteral("aziende"));
-    const QString database = TrimControl(config.ReadString(dlv, QStringLiteral("Database"), QString()));
-    const QString username = TrimControl(config.ReadString(dlv, QStringLiteral("Username"), QString()));
-    const QString password =
-        TrimControl(DecodePassword(config.ReadString(dlv, QStringLiteral("Password"), QString())));
+    const QString firmType = ReadSetting(config, TSetting::FirmType).toString();
+    const QString database = ReadSetting(config, TSetting::Database).toString();
+    const QString username = ReadSetting(config, TSetting::Username).toString();
+    const QString password = ReadSetting(config, TSetting::Password).toString();
     config.Close();
-
-    if (database.isEmpty())
-        throw EVornError(QStringLiteral("Databse non specificato"));
-    if (username.isEmpty())
-        throw EVornError(QStringLiteral("Username non specificato"));
-    if (password.isEmpty())
-        throw EVornError(QStringLiteral("Password non specificata"));
+    const TBackendCredentials credentials = CheckCredentials(database, username, password);
 
     auto client = std::make_unique<TDVBackendService>();
     client->SetFirmType(firmType);
-    client->SetUsername(username + u'@' + database);
-    client->SetPassword(password);
+    client->SetUsername(credentials.Username);
+    client->SetPassword(credentials.Password);
     return client;
 }
 
@@ -407,15 +398,24 @@ QString OptionLines(const std::vector<TOptionSpec>& options)
     return text;
 }
 
-const QString kCommonHelp = QStringLiteral(
-    "Every command reads the backend's credentials and firm type from VORN_Automatic.ini in the\n"
-    "working folder (section DLV: Database, Username, Password, FirmType), as the window program does.\n"
-    "\n"
-    "    --json                 print the result as JSON\n"
-    "    -h, --help             show this help (after a command: that command's help)\n"
-    "\n"
-    "Exit status: 0 done; 1 the backend or the client failed (the message is on standard error);\n"
-    "2 the command line is wrong (nothing was sent).\n");
+// The keys named by the settings table, so the help cannot drift from what is read.
+QString CommonHelp()
+{
+    const QString section = SettingSection(TSetting::Database);
+    const QString keys = QStringList{SettingKey(TSetting::Database), SettingKey(TSetting::Username),
+                                     SettingKey(TSetting::Password), SettingKey(TSetting::FirmType)}
+                             .join(QStringLiteral(", "));
+    return QStringLiteral(
+               "Every command reads the backend's credentials and firm type from %1 in the\n"
+               "working folder (section %2: %3), as the window program does.\n"
+               "\n"
+               "    --json                 print the result as JSON\n"
+               "    -h, --help             show this help (after a command: that command's help)\n"
+               "\n"
+               "Exit status: 0 done; 1 the backend or the client failed (the message is on standard error);\n"
+               "2 the command line is wrong (nothing was sent).\n")
+        .arg(kConfigFileName, section, keys);
+}
 
 QString CommandHelp(const TCommand& command)
 {
@@ -423,7 +423,7 @@ QString CommandHelp(const TCommand& command)
                    Wrapped(command.Description, 0);
     if (!command.Options.empty())
         text += QStringLiteral("\nOptions:\n") + OptionLines(command.Options);
-    return text + u'\n' + kCommonHelp;
+    return text + u'\n' + CommonHelp();
 }
 
 QString GeneralHelp()
@@ -436,7 +436,7 @@ QString GeneralHelp()
         text += Wrapped(command.Description, 4);
         text += OptionLines(command.Options);
     }
-    return text + u'\n' + kCommonHelp;
+    return text + u'\n' + CommonHelp();
 }
 
 const QString kHelpHint = QStringLiteral("(see %1 --help)").arg(kProgram);

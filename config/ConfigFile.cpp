@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <cerrno>
@@ -413,22 +412,6 @@ bool ReplaceFile(const QString& fileName, const QByteArray& bytes)
     return true;
 }
 
-int Base64Value(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= 'A' && u <= 'Z')
-        return u - 'A';
-    if (u >= 'a' && u <= 'z')
-        return u - 'a' + 26;
-    if (u >= '0' && u <= '9')
-        return u - '0' + 52;
-    if (u == '+')
-        return 62;
-    if (u == '/')
-        return 63;
-    return -1;
-}
-
 } // namespace
 
 TConfigFile::TConfigFile(QString fileName) : FFileName(std::move(fileName)) {}
@@ -516,45 +499,4 @@ void TConfigFile::Close()
 void TConfigFile::FailWrite() const
 {
     throw EVornError(QStringLiteral("Unable to write to %1").arg(QFileInfo(FFileName).absoluteFilePath()));
-}
-
-QString EncodePassword(const QString& password)
-{
-    return QString::fromLatin1(TrimControl(password).toUtf8().toBase64());
-}
-
-QString DecodePassword(const QString& stored)
-{
-    // Everything outside the alphabet is skipped, padding and line breaks included; a final
-    // incomplete group gives the whole bytes it holds.
-    QByteArray bytes;
-    quint32 bits = 0;
-    int count = 0;
-    for (const QChar c : stored) {
-        const int value = Base64Value(c);
-        if (value < 0)
-            continue;
-        bits = bits << 6 | quint32(value);
-        if (++count == 4) {
-            bytes.append(char(bits >> 16));
-            bytes.append(char(bits >> 8));
-            bytes.append(char(bits));
-            bits = 0;
-            count = 0;
-        }
-    }
-    if (count == 2)
-        bytes.append(char(bits >> 4));
-    if (count == 3) {
-        bytes.append(char(bits >> 10));
-        bytes.append(char(bits >> 2));
-    }
-
-    QStringDecoder utf8(QStringDecoder::Utf8,
-                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString password = utf8.decode(bytes);
-    if (utf8.hasError())
-        throw EVornError(
-            QStringLiteral("No mapping for the Unicode character exists in the target multi-byte code page"));
-    return password;
 }

@@ -52,9 +52,3 @@ private:
     QString FFileName;
     mutable std::unique_ptr<TDocument> FCache;
 };
-
-// The stored form of the password: the trimmed text as UTF-8, Base64 on one line.
-QString EncodePassword(const QString& password);
-// Lenient Base64 decoding; bytes that are not UTF-8 throw EVornError
-// "No mapping for the Unicode character exists in the target multi-byte code page".
-QString DecodePassword(const QString& stored);

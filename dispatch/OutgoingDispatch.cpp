@@ -6,6 +6,7 @@
 #include "util/Text.h"
 #include "util/UniqueFd.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
@@ -36,7 +37,26 @@ bool PathTaken(const QString& path)
                       error);
 }
 
+void EnsureSubFolder(const QString& folder, const QString& name, const QString& failureText)
+{
+    const QString path = JoinPath(folder, name);
+    if (FolderExists(path))
+        return;
+    if (!QDir().mkdir(path))
+        throw EVornError(failureText + path);
+}
+
 } // namespace
+
+void PrepareOutgoingFolder(const QString& folder)
+{
+    if (!FolderExists(folder))
+        throw EVornError(QStringLiteral("Cartella indicata per le fatture da inviare non esiste"));
+    EnsureSubFolder(folder, kCartellaInviate,
+                    QStringLiteral("Errore in creazione cartella fatture inviate: "));
+    EnsureSubFolder(folder, kCartellaErrori,
+                    QStringLiteral("Errore in creazione cartella fatture in errore: "));
+}
 
 QString JoinPath(const QString& folder, const QString& name)
 {

@@ -21,6 +21,13 @@ inline const QString kCartellaInviate = QStringLiteral("Inviate");
 inline const QString kCartellaErrori = QStringLiteral("Errori");
 inline const QString kErrorTextSuffix = QStringLiteral("_ERRORE.log");
 
+// The settings check of the outgoing folder, on the text the cycle will work on: it must name an
+// existing folder, which then gets the sub-folders "Inviate" and "Errori" where they are missing.
+// Throws EVornError "Cartella indicata per le fatture da inviare non esiste", or "Errore in
+// creazione cartella fatture inviate: " / "Errore in creazione cartella fatture in errore: "
+// followed by the sub-folder's path. A sub-folder made before a failure stays.
+void PrepareOutgoingFolder(const QString& folder);
+
 // Folder and name joined with one "/"; none is added when the folder already ends with one.
 QString JoinPath(const QString& folder, const QString& name);
 

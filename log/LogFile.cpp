@@ -1,6 +1,7 @@
 #include "log/LogFile.h"
 
 #include "config/ConfigFile.h"
+#include "config/Settings.h"
 #include "util/Errors.h"
 #include "util/Text.h"
 #include "util/UniqueFd.h"
@@ -229,9 +230,8 @@ void TLogFile::Init(const QString& configFileName)
     if (!FileExists(NativePath(configFileName)))
         return;
     TConfigFile config(configFileName);
-    FActive = config.ReadBool(QStringLiteral("Level"), QStringLiteral("Active"), true);
-    const QString levelText = AsciiUpper(
-        config.ReadString(QStringLiteral("Level"), QStringLiteral("Level"), QStringLiteral("warning")));
+    FActive = ReadSetting(config, TSetting::LogActive).toBool();
+    const QString levelText = AsciiUpper(ReadSetting(config, TSetting::LogLevel).toString());
     for (const auto& entry : kLevels)
         if (entry.level != lfOff && levelText == QLatin1String(entry.name))
             FLevel = entry.level;

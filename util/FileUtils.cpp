@@ -304,6 +304,16 @@ std::unique_ptr<QStringList> ListFolder(const QString& mask, const QLocale& loca
     return names;
 }
 
+bool FolderExists(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    struct stat info;
+    if (stat(QFile::encodeName(path).constData(), &info) == 0)
+        return S_ISDIR(info.st_mode);
+    return errno == EACCES || errno == EPERM;
+}
+
 bool MoveFileTo(const QString& source, const QString& target)
 {
     const QByteArray from = QFile::encodeName(source);

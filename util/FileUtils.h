@@ -27,6 +27,11 @@ std::unique_ptr<QStringList> ListFolder(const QString& mask);
 // The same, ordered by the given locale instead of the user's (QLocale::system()).
 std::unique_ptr<QStringList> ListFolder(const QString& mask, const QLocale& locale);
 
+// A folder is there: a path whose attributes say folder (a link counts when its target does), or
+// one whose attributes we may not read (it is there, we just cannot look). Only a path that is
+// missing or cannot name anything counts as missing; a file is not a folder.
+bool FolderExists(const QString& path);
+
 // Moves a file to the target path, also into another folder or onto another file system. Never
 // replaces an existing target. False on any failure (target exists, source missing or a folder,
 // target folder missing, access denied, ...), and then the source and any existing target are as

@@ -4,6 +4,7 @@
 #include "tests/dispatch/InvoiceFolders.h"
 
 #include "config/ConfigFile.h"
+#include "config/Settings.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
 #include "util/Text.h"

@@ -7,6 +7,7 @@
 #include "app/VornApplication.h"
 #include "backend/DVBackendService.h"
 #include "config/ConfigFile.h"
+#include "config/Settings.h"
 #include "log/LogFile.h"
 #include "util/Errors.h"
 #include "util/Text.h"

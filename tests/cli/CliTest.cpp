@@ -2,6 +2,7 @@
 // VORN_Automatic.ini, against the substitute backend on the port the build's endpoint names.
 
 #include "config/ConfigFile.h"
+#include "config/Settings.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
 
