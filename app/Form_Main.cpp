@@ -10,7 +10,8 @@
 #include "dispatch/OutgoingDispatch.h"
 #include "log/LogFile.h"
 #include "util/Errors.h"
-#include "util/FileUtils.h"
+#include "util/EventWait.h"
+#include "util/Folders.h"
 #include "util/Text.h"
 #include "util/VersionInfo.h"
 

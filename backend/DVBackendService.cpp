@@ -7,6 +7,7 @@
 #include "backend/RequestBody.h"
 #include "util/Errors.h"
 #include "util/UniqueFd.h"
+#include "util/WriterCheck.h"
 #include "json/RecordFromJson.h"
 
 #include <QDir>
@@ -17,7 +18,6 @@
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,41 +59,6 @@ QString TimeSeparator(const QLocale& locale)
 
 // ---- The invoice file -----------------------------------------------------------------------
 
-// Linux files have no share modes, so "nobody else may have it open" becomes: nobody is writing
-// it, in any of the three ways the kernel lets us see without waiting. Each check says whether a
-// writer holds the file; a check the kernel cannot answer here (not our file, a file system
-// without leases) says nothing.
-bool OpenForWritingElsewhere(int fd)
-{
-    // A read lease is refused with EAGAIN while any descriptor has the file open for writing. It
-    // is dropped at once: a lease still held when a writer arrives would bring SIGIO, whose
-    // default action ends the process.
-    if (fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
-        fcntl(fd, F_SETLEASE, F_UNLCK);
-        return false;
-    }
-    return errno == EAGAIN;
-}
-
-bool ExclusiveFlockElsewhere(int fd)
-{
-    // Kept until the descriptor closes, so a cooperating writer waits until we have read it.
-    return flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-}
-
-bool WriteLockElsewhere(int fd)
-{
-    // An open-file-description read lock over the whole file conflicts with another program's
-    // POSIX write lock (Samba, Wine, fcntl users); kept until the descriptor closes.
-    struct flock lock = {};
-    lock.l_type = F_RDLCK;
-    lock.l_whence = SEEK_SET;
-    return fcntl(fd, F_OFD_SETLK, &lock) != 0 && (errno == EAGAIN || errno == EACCES);
-}
-
-constexpr std::array kWriterChecks = {&OpenForWritingElsewhere, &ExclusiveFlockElsewhere,
-                                      &WriteLockElsewhere};
-
 QByteArray ReadWholeFileUnshared(const QString& path)
 {
     const auto fail = [&path](int error) -> void {
@@ -114,9 +79,8 @@ QByteArray ReadWholeFileUnshared(const QString& path)
         fail(EISDIR);
     if (!S_ISREG(status.st_mode))
         fail(EINVAL);
-    for (const auto heldByWriter : kWriterChecks)
-        if (heldByWriter(file.Get()))
-            fail(EBUSY);
+    if (HeldByWriter(file.Get()))
+        fail(EBUSY);
 
     QByteArray content;
     content.reserve(qsizetype(status.st_size));

@@ -1,7 +1,7 @@
 // ListFolder on a folder of 20,000 files: the outgoing folder of an office that fell far behind.
 // Prints the best and the median of several runs in milliseconds, in the C and the Italian locale.
 
-#include "util/FileUtils.h"
+#include "util/Folders.h"
 
 #include <QElapsedTimer>
 #include <QFile>

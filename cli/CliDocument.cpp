@@ -1,9 +1,11 @@
 #include "cli/CliDocument.h"
 
 #include "util/Errors.h"
+#include "util/SafeWrite.h"
 
-#include <QFileInfo>
-#include <QSaveFile>
+#include <QFile>
+
+#include <cerrno>
 
 QByteArray DecodeDocumentBase64(const QString& base64)
 {
@@ -63,15 +65,14 @@ QString SafeDocumentFileName(const QString& suggested, const QString& idFattura)
 
 void WriteDocumentFile(const QString& fileName, const QByteArray& content, bool replace)
 {
-    // The check and the rename are not one step; good enough for a person's command line, where
-    // nobody else is expected to create the same file in that instant.
-    if (!replace && QFileInfo::exists(fileName))
+    const QByteArray target = QFile::encodeName(fileName);
+    // Without --force the rename itself refuses an existing name, so nothing that appears meanwhile
+    // is replaced either.
+    const int error = replace ? ReplaceFile(target, content, 0666) : CreateFileWhole(target, content, 0666);
+    if (error == EEXIST && !replace)
         throw EVornError(
             QStringLiteral("%1 already exists; choose another name with --out or replace it with --force")
                 .arg(fileName));
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        throw EVornError(QStringLiteral("Cannot write %1: %2").arg(fileName, file.errorString()));
-    if (file.write(content) != content.size() || !file.commit())
-        throw EVornError(QStringLiteral("Cannot write %1: %2").arg(fileName, file.errorString()));
+    if (error != 0)
+        throw EVornError(QStringLiteral("Cannot write %1: %2").arg(fileName, SystemErrorText(error)));
 }

@@ -17,6 +17,6 @@ QByteArray DecodeDocumentBase64(const QString& base64);
 QString SafeDocumentFileName(const QString& suggested, const QString& idFattura);
 
 // Writes through a temporary file in the target's folder and renames it into place, so a failure
-// or a crash never leaves a partial document. An existing file is kept (EVornError) unless
-// `replace` is set.
+// or a crash never leaves a partial document. An existing file (or anything else of that name) is
+// kept (EVornError) unless `replace` is set; a link of that name is replaced, never followed.
 void WriteDocumentFile(const QString& fileName, const QByteArray& content, bool replace);

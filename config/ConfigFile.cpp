@@ -1,6 +1,7 @@
 #include "config/ConfigFile.h"
 
 #include "util/Errors.h"
+#include "util/SafeWrite.h"
 #include "util/Text.h"
 #include "util/UniqueFd.h"
 
@@ -340,40 +341,9 @@ QByteArray ApplySplice(const TDocument& document, const TSplice& splice)
     return kByteOrderMarks[0].bytes.toByteArray() + Encode(TTextEncoding::Utf16Le, text);
 }
 
-bool WriteAll(int fd, const QByteArray& bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-// Removes the temporary file unless it has become the configuration file.
-class TTemporaryFile
-{
-public:
-    explicit TTemporaryFile(QByteArray path) : FPath(std::move(path)) {}
-    ~TTemporaryFile()
-    {
-        if (!FPath.isEmpty())
-            ::unlink(FPath.constData());
-    }
-    TTemporaryFile(const TTemporaryFile&) = delete;
-    TTemporaryFile& operator=(const TTemporaryFile&) = delete;
-    void Keep() { FPath.clear(); }
-
-private:
-    QByteArray FPath;
-};
-
 // Writes the whole file beside the old one and renames it over: a failure or a crash leaves the
 // old file or the new one, never a half-written one.
-bool ReplaceFile(const QString& fileName, const QByteArray& bytes)
+bool ReplaceConfigFile(const QString& fileName, const QByteArray& bytes)
 {
     QByteArray target = QFile::encodeName(fileName);
     // Through a symbolic link the file it names is replaced, and the link stays.
@@ -381,35 +351,8 @@ bool ReplaceFile(const QString& fileName, const QByteArray& bytes)
         target = real;
         std::free(real);
     }
-    struct stat old
-    {
-    };
-    const bool exists = ::stat(target.constData(), &old) == 0;
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
-    QByteArray tempPath = folder + "/." + target.mid(slash + 1) + ".XXXXXX";
-
-    TUniqueFd fd(::mkostemp(tempPath.data(), O_CLOEXEC));
-    if (!fd.IsOpen())
-        return false;
-    TTemporaryFile temp(tempPath);
     // The file holds the password: a new one is for its owner only, an existing one keeps its mode.
-    if (::fchmod(fd.Get(), exists ? old.st_mode & 07777 : 0600) != 0)
-        return false;
-    if (exists && ::fchown(fd.Get(), old.st_uid, old.st_gid) != 0) {
-        // Only root may give a file away; the new file then belongs to us, with the old mode.
-    }
-    if (!WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0 || ::close(fd.Release()) != 0)
-        return false;
-    if (::rename(tempPath.constData(), target.constData()) != 0)
-        return false;
-    temp.Keep();
-    // The rename is done; syncing the folder makes it survive a power cut. Some file systems
-    // refuse fsync on folders, and the new file is in place either way.
-    TUniqueFd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.IsOpen())
-        ::fsync(dir.Get());
-    return true;
+    return ReplaceFile(target, bytes, 0600) == 0;
 }
 
 } // namespace
@@ -477,7 +420,7 @@ void TConfigFile::WriteString(const QString& section, const QString& key, const 
     const TDocument missing{QByteArray()};
     const TDocument& current = document ? *document : missing;
     const QByteArray bytes = ApplySplice(current, PlanWrite(current, section, key, StoredValue(value)));
-    if (!ReplaceFile(FFileName, bytes))
+    if (!ReplaceConfigFile(FFileName, bytes))
         FailWrite();
 }
 

@@ -2,17 +2,17 @@
 
 #include "backend/DVBackendService.h"
 #include "log/LogFile.h"
-#include "util/FileUtils.h"
+#include "util/FileMove.h"
+#include "util/Folders.h"
+#include "util/SafeWrite.h"
 #include "util/Text.h"
-#include "util/UniqueFd.h"
+#include "util/Timestamp.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -72,31 +72,8 @@ void WriteErrorText(const QString& path, const QString& N, const QString& messag
                                              message + QStringLiteral("\r\n"));
 
     // Written beside the target and renamed over it, so a crash never leaves a cut-off text.
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray temporary = target + ".tmp";
-    TUniqueFd fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd.IsOpen())
-        ThrowCannotCreate(path, errno);
-
-    auto failAndRemove = [&](int error) {
-        ::unlink(temporary.constData());
+    if (const int error = ReplaceFile(QFile::encodeName(path), content, 0666))
         ThrowCannotCreate(path, error);
-    };
-    qsizetype written = 0;
-    while (written < content.size()) {
-        const ssize_t n = ::write(fd.Get(), content.constData() + written, size_t(content.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            failAndRemove(errno);
-        written += n;
-    }
-    if (::fsync(fd.Get()) != 0)
-        failAndRemove(errno);
-    if (::close(fd.Release()) != 0)
-        failAndRemove(errno);
-    if (::rename(temporary.constData(), target.constData()) != 0)
-        failAndRemove(errno);
 }
 
 TOutgoingDispatch::TOutgoingDispatch(QString folder, QStringList xmlMask, TDVBackendService& client,

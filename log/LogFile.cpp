@@ -3,6 +3,7 @@
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
 #include "util/Errors.h"
+#include "util/SafeWrite.h"
 #include "util/Text.h"
 #include "util/UniqueFd.h"
 
@@ -78,16 +79,10 @@ void LockForWriting(int fd)
             FailIo(errno);
 }
 
-void WriteAll(int fd, const QByteArray& bytes)
+void WriteAllOrFail(int fd, const QByteArray& bytes)
 {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            FailIo(errno);
-        done += n;
-    }
+    if (const int error = WriteAll(fd, bytes))
+        FailIo(error);
 }
 
 // The close reports write-back failures of some file systems, so its result counts.
@@ -124,7 +119,7 @@ void AppendToFile(const QByteArray& path, const QByteArray& bytes)
         FailIo(errno);
     LockForWriting(fd.Get());
     CutAtCtrlZ(fd.Get());
-    WriteAll(fd.Get(), bytes);
+    WriteAllOrFail(fd.Get(), bytes);
     CloseChecked(fd);
 }
 
@@ -135,7 +130,7 @@ void CreateFile(const QByteArray& path, const QByteArray& bytes)
     if (!fd.IsOpen())
         FailIo(errno);
     LockForWriting(fd.Get());
-    WriteAll(fd.Get(), bytes);
+    WriteAllOrFail(fd.Get(), bytes);
     CloseChecked(fd);
 }
 
@@ -147,23 +142,6 @@ qint64 FileSize(const QByteArray& path)
     if (::stat(path.constData(), &st) != 0)
         FailIo(errno);
     return st.st_size;
-}
-
-// A rename that fails rather than replace an existing target.
-bool RenameNoReplace(const QByteArray& from, const QByteArray& to)
-{
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // Some file systems lack RENAME_NOREPLACE; a hard link never replaces either.
-    if (::link(from.constData(), to.constData()) != 0)
-        return false;
-    if (::unlink(from.constData()) != 0) {
-        ::unlink(to.constData());
-        return false;
-    }
-    return true;
 }
 
 QString AsciiUpper(const QString& text)
@@ -331,7 +309,7 @@ void TLogFile::CheckLogSize()
     if (::lstat(historyPath.constData(), &st) == 0 && ::unlink(historyPath.constData()) != 0 &&
         errno != ENOENT)
         throw EVornError(QStringLiteral("Impossibile eliminare file storico: ") + history);
-    if (!RenameNoReplace(path, historyPath))
+    if (RenameNoReplace(path, historyPath) != 0)
         throw EVornError(QStringLiteral("Impossibile rinominare file di log in file storico: ") + history);
     CreateFile(path, QByteArray());
     FCountW = 0;

@@ -79,11 +79,12 @@ public:
         FTracked.emplace(path, bytes);
     }
 
-    // Whether a name is an error text, or the temporary one a kill may leave behind while it is
-    // being written (the invoice itself is then still in the outgoing folder).
+    // Whether a name is an error text, or the hidden temporary ".<text's name>.<random>" that a
+    // kill may leave behind while it is being written (the invoice is then still in the outgoing
+    // folder).
     static bool IsErrorText(const QString& name)
     {
-        return name.endsWith("_ERRORE.log") || name.endsWith("_ERRORE.log.tmp");
+        return name.endsWith("_ERRORE.log") || (name.startsWith('.') && name.contains("_ERRORE.log."));
     }
 
     // Names of the files in a folder, sorted; error text files left out unless asked for.

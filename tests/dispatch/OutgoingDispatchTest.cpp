@@ -8,7 +8,7 @@
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/TestPki.h"
 #include "util/Errors.h"
-#include "util/FileUtils.h"
+#include "util/Timestamp.h"
 
 #include <QDateTime>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "util/FileUtils.h"
+#include "util/EventWait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

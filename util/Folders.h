@@ -1,18 +1,11 @@
 #pragma once
 
-#include <QDateTime>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
-#include <QtGlobal>
 #include <memory>
 
-// File and system helpers of the dispatch cycle and the start-up. They hold no state, know nothing
-// of invoices, and report by their result: none of them throws on its own.
-
-// The local date and time as "yyyymmddhhnnss": 14 digits, hours 00 to 23, no separators.
-QString TimestampText();
-QString TimestampText(const QDateTime& at);
+// Folders: what files one holds, and whether one is there. Reports by result, never throws.
 
 // The names (no folder part) of the files in the folder of mask = folder + separator + pattern,
 // sorted ascending without regard to case in the locale's linguistic order. Either "/" or "\" ends
@@ -31,14 +24,3 @@ std::unique_ptr<QStringList> ListFolder(const QString& mask, const QLocale& loca
 // one whose attributes we may not read (it is there, we just cannot look). Only a path that is
 // missing or cannot name anything counts as missing; a file is not a folder.
 bool FolderExists(const QString& path);
-
-// Moves a file to the target path, also into another folder or onto another file system. Never
-// replaces an existing target. False on any failure (target exists, source missing or a folder,
-// target folder missing, access denied, ...), and then the source and any existing target are as
-// they were. Between file systems the file is copied (mode and modification time kept, synced to
-// disk) before the source goes: a crash during the copy can leave both, never neither.
-bool MoveFileTo(const QString& source, const QString& target);
-
-// Waits the full length while every event of this thread is processed as it arrives; blocks
-// between events rather than spinning. Without a QCoreApplication it just sleeps.
-void WaitPumping(quint32 ms);

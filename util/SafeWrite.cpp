@@ -1,0 +1,187 @@
+#include "util/SafeWrite.h"
+
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+// Random characters enough that nobody can guess the name, or hold it in advance by creating it.
+constexpr int kRandomLength = 12;
+constexpr int kNameAttempts = 64;
+// Room for the random part within a file name's 255 bytes.
+constexpr qsizetype kMaxTargetNameInTemporary = 200;
+
+constexpr int kCreateFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+
+QByteArray RandomPart()
+{
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray text(kRandomLength, Qt::Uninitialized);
+    QRandomGenerator* random = QRandomGenerator::system();
+    for (char& c : text)
+        c = kAlphabet[random->bounded(int(sizeof kAlphabet - 1))];
+    return text;
+}
+
+// The file system cannot refuse to replace in a rename (or the kernel has no renameat2).
+bool NoReplaceUnsupported(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
+}
+
+// File systems without hard links (FAT, some network and FUSE ones) say so with these.
+bool HardLinkUnsupported(int error)
+{
+    return error == EPERM || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP || error == EMLINK;
+}
+
+} // namespace
+
+int WriteAll(int fd, QByteArrayView bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return EIO;
+        done += n;
+    }
+    return 0;
+}
+
+QByteArray FolderOf(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return ".";
+    return slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+int SyncFolder(const QByteArray& folder)
+{
+    const TUniqueFd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.IsOpen() || ::fsync(dir.Get()) != 0)
+        return errno;
+    return 0;
+}
+
+int RenameNoReplace(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    const int error = errno;
+    if (!NoReplaceUnsupported(error))
+        return error;
+    // A hard link never replaces either.
+    if (::link(from.constData(), to.constData()) != 0) {
+        const int linkError = errno;
+        return HardLinkUnsupported(linkError) ? ENOTSUP : linkError;
+    }
+    if (::unlink(from.constData()) != 0) {
+        const int unlinkError = errno;
+        ::unlink(to.constData()); // the same file under two names: keep the source's
+        return unlinkError;
+    }
+    return 0;
+}
+
+TNewFile::TNewFile(QByteArray path, int fd, int error) : FPath(std::move(path)), FFd(fd), FError(error)
+{
+    if (FError != 0)
+        FPath.clear();
+}
+
+TNewFile::TNewFile(TNewFile&& other) noexcept
+    : FPath(std::exchange(other.FPath, QByteArray())), FFd(std::move(other.FFd)), FError(other.FError)
+{}
+
+TNewFile::~TNewFile()
+{
+    if (FPath.isEmpty())
+        return;
+    const int saved = errno;
+    FFd = TUniqueFd();
+    ::unlink(FPath.constData());
+    errno = saved;
+}
+
+TNewFile TNewFile::AtPath(const QByteArray& path, mode_t mode)
+{
+    const int fd = ::open(path.constData(), kCreateFlags, mode);
+    return TNewFile(path, fd, fd < 0 ? errno : 0);
+}
+
+TNewFile TNewFile::Beside(const QByteArray& target, mode_t mode)
+{
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray prefix =
+        target.left(slash + 1) + '.' + target.mid(slash + 1).left(kMaxTargetNameInTemporary) + '.';
+    int error = EEXIST;
+    for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
+        const QByteArray path = prefix + RandomPart();
+        const int fd = ::open(path.constData(), kCreateFlags, mode);
+        if (fd >= 0)
+            return TNewFile(path, fd, 0);
+        error = errno;
+    }
+    return TNewFile(QByteArray(), -1, error);
+}
+
+int TNewFile::Finish()
+{
+    if (::fsync(FFd.Get()) != 0 || ::close(FFd.Release()) != 0)
+        return errno;
+    return 0;
+}
+
+int ReplaceFile(const QByteArray& target, QByteArrayView bytes, mode_t mode)
+{
+    struct stat old
+    {
+    };
+    const bool replacesFile = ::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    TNewFile file = TNewFile::Beside(target, mode);
+    if (file.Error() != 0)
+        return file.Error();
+    if (replacesFile) {
+        if (::fchmod(file.Fd(), old.st_mode & 07777) != 0)
+            return errno;
+        // Only root may give a file away; the new file then belongs to us, with the old mode.
+        (void)::fchown(file.Fd(), old.st_uid, old.st_gid);
+    }
+    if (const int error = file.Write(bytes))
+        return error;
+    if (const int error = file.Finish())
+        return error;
+    if (::rename(file.Path().constData(), target.constData()) != 0)
+        return errno;
+    file.Keep();
+    // The new file is in place; the folder's flush makes that survive a power cut. Some file
+    // systems refuse fsync on folders, and the file is in place either way.
+    (void)SyncFolder(FolderOf(target));
+    return 0;
+}
+
+int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode)
+{
+    TNewFile file = TNewFile::Beside(target, mode);
+    if (file.Error() != 0)
+        return file.Error();
+    if (const int error = file.Write(bytes))
+        return error;
+    if (const int error = file.Finish())
+        return error;
+    if (const int error = RenameNoReplace(file.Path(), target))
+        return error;
+    file.Keep();
+    (void)SyncFolder(FolderOf(target));
+    return 0;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "util/UniqueFd.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <sys/types.h>
+
+// Files written whole or not at all, in folders that other users may write too. A file created
+// here is created exclusively (O_EXCL | O_NOFOLLOW), so nothing planted beforehand (a link, a
+// file, a FIFO) is ever opened in its place; a temporary gets a name nobody can predict, and goes
+// again unless it is kept. Everything reports by result: 0 on success, otherwise the errno of the
+// step that failed. Nothing here throws.
+
+// Writes every byte, going on after interrupted and short writes.
+int WriteAll(int fd, QByteArrayView bytes);
+
+// The folder part of a path: "." for a bare name, "/" for a name in the root.
+QByteArray FolderOf(const QByteArray& path);
+
+// Flushes a folder's entries (a rename into it, a new name) to disk.
+int SyncFolder(const QByteArray& folder);
+
+// Renames without ever replacing an existing target (EEXIST then, a dangling link included).
+// Where the file system cannot refuse to replace, a hard link and the source's removal do it;
+// ENOTSUP where it has no hard links either (the caller may copy instead).
+int RenameNoReplace(const QByteArray& from, const QByteArray& to);
+
+// A file this process has just created, open for writing; removed again when the holder goes,
+// unless it was kept. Check Error() before use.
+class TNewFile
+{
+public:
+    // Exactly at path: fails with EEXIST when anything is there.
+    static TNewFile AtPath(const QByteArray& path, mode_t mode);
+    // A hidden temporary beside target, "<folder>/.<target's name>.<random>".
+    static TNewFile Beside(const QByteArray& target, mode_t mode);
+
+    TNewFile(TNewFile&& other) noexcept;
+    TNewFile& operator=(TNewFile&&) = delete;
+    TNewFile(const TNewFile&) = delete;
+    TNewFile& operator=(const TNewFile&) = delete;
+    ~TNewFile();
+
+    int Error() const { return FError; }
+    int Fd() const { return FFd.Get(); }
+    const QByteArray& Path() const { return FPath; }
+
+    int Write(QByteArrayView bytes) { return WriteAll(FFd.Get(), bytes); }
+    // Flushes the bytes to disk and closes the file; a failed close counts (some file systems only
+    // report write-back failures there).
+    int Finish();
+    // The file stays where it is (or where the caller renamed it).
+    void Keep() { FPath.clear(); }
+
+private:
+    TNewFile(QByteArray path, int fd, int error);
+
+    QByteArray FPath; // empty once kept, or when nothing was created
+    TUniqueFd FFd;
+    int FError;
+};
+
+// Replaces target by a file holding bytes. The new file reaches the disk before it is renamed over
+// the old one, and the folder after: a failure or a crash leaves the old file or the new one, never
+// a mix, and no temporary. An existing file keeps its mode (and its owner, where we may give it);
+// a new one gets mode, less the umask. A link at target is replaced, never followed.
+int ReplaceFile(const QByteArray& target, QByteArrayView bytes, mode_t mode);
+
+// Creates target holding bytes, the same way, but never replaces anything there (EEXIST).
+int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode);
