@@ -32,7 +32,8 @@
 #include <cerrno>
 #include <sys/stat.h>
 
-const QString TfrmMain::WebAppBaseAddress = QStringLiteral("https://app.vorn.example/");
+// A build setting beside the backend's domain (CMake's VORN_WEBAPP_ADDRESS).
+const QString TfrmMain::WebAppBaseAddress = QStringLiteral(VORN_WEBAPP_ADDRESS);
 
 namespace {
 

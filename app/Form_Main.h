@@ -37,7 +37,8 @@ public:
     static QString ConfigFilePath();
     static QString LogFilePath();
 
-    // The base address of the web application; a database's page is this address and its name.
+    // The base address of the web application, fixed by the build; a database's page is this address
+    // and its name.
     static const QString WebAppBaseAddress;
 
     // Seams for tests: how an address is opened and how a folder is chosen (empty: cancelled).
