@@ -500,9 +500,12 @@ void TfrmMain::DisableCheckTimer()
 
 void TfrmMain::SetCheckPeriod(int ms)
 {
+    // Settings applied again with the same interval leave a running timer to its count; only a new
+    // period restarts it.
+    if (ms == FCheckPeriodMs)
+        return;
     FCheckPeriodMs = ms;
     tmrFECheck.setInterval(ms);
-    // A new period restarts the count of a running timer.
     if (FCheckEnabled) {
         if (ms > 0)
             tmrFECheck.start(ms);

@@ -46,6 +46,7 @@ struct TfrmMainTestAccess
     static bool CheckEnabled(const TfrmMain& f) { return f.FCheckEnabled; }
     static bool CheckTicking(const TfrmMain& f) { return f.tmrFECheck.isActive(); }
     static int CheckPeriodMs(const TfrmMain& f) { return f.FCheckPeriodMs; }
+    static int CheckRemainingMs(const TfrmMain& f) { return f.tmrFECheck.remainingTime(); }
     static bool AutomaticStartArmed(const TfrmMain& f) { return f.tmrAutomaticMode.isActive(); }
     static const TDVBackendService* Client(const TfrmMain& f) { return f.FDVClient.get(); }
     static const QStringList* XmlMask(const TfrmMain& f) { return f.FXmlMask.get(); }
@@ -325,6 +326,24 @@ TEST_F(FormMainTest, AnIntervalOfZeroEntersAutomaticModeWithoutEverTicking)
     Access::Interval(form)->setText("3600");
     Access::ClickOk(form);
     EXPECT_TRUE(Access::CheckTicking(form));
+}
+
+// OK pressed again in automatic mode, or the automatic start firing after OK, must not put the next
+// tick off by a whole period each time.
+TEST_F(FormMainTest, ApplyingTheSamePeriodLeavesARunningCheckTimerToItsCount)
+{
+    TfrmMain& form = CreateFilledIn();
+    Access::Interval(form)->setText("2");
+    Access::ClickOk(form);
+    RunEventsFor(700);
+
+    Access::ClickOk(form);
+    // A coarse timer keeps within 5% (100 ms) of its period.
+    EXPECT_LT(Access::CheckRemainingMs(form), 1500) << "restarted by the same period";
+
+    Access::Interval(form)->setText("3");
+    Access::ClickOk(form);
+    EXPECT_GT(Access::CheckRemainingMs(form), 2800) << "a new period restarts the count";
 }
 
 TEST_F(FormMainTest, OkAppliesTheTrimmedSettingsSavesThemAndEntersAutomaticMode)
