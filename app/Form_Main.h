@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -49,8 +50,11 @@ public:
     static void SetChooseFolderForTesting(TChooseFolder choose);
     // The decimal separator that the interval box filters with; null: the user's regional one.
     static void SetDecimalSeparatorForTesting(QChar separator);
+    // Whether the desktop has a tray for the icon; empty: as Qt finds it.
+    static void SetSystemTrayAvailableForTesting(std::optional<bool> available);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -142,5 +146,8 @@ private:
     // Our own record of automatic mode's tray icon: without a system tray (offscreen)
     // QSystemTrayIcon::isVisible() stays false, and the hook must still keep its boxes away.
     bool FTrayVisible = false;
+    // Automatic mode entered where no tray can show the icon: the window stays minimised instead of
+    // hidden, and bringing it back to the front leaves automatic mode as a click on the icon would.
+    bool FWithoutTray = false;
     bool FTickRunning = false;
 };
