@@ -30,7 +30,11 @@
 #include <QToolButton>
 #include <QUrl>
 
-const QString TfrmMain::WebAppBaseAddress = QStringLiteral("https://app.vorn.example/");
+#include <cerrno>
+#include <sys/stat.h>
+
+// A build setting beside the backend's domain (CMake's VORN_WEBAPP_ADDRESS).
+const QString TfrmMain::WebAppBaseAddress = QStringLiteral(VORN_WEBAPP_ADDRESS);
 
 namespace {
 
@@ -74,6 +78,17 @@ QChar& DecimalSeparatorOverride()
     return separator;
 }
 
+std::optional<bool>& SystemTrayOverride()
+{
+    static std::optional<bool> available;
+    return available;
+}
+
+bool SystemTrayAvailable()
+{
+    return SystemTrayOverride().value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
 // The interval box takes whole seconds, at most 9999 of them by typing.
 constexpr qint32 kIntervalDecimals = 0;
 constexpr qint32 kIntervalIntDigits = 4;
@@ -88,6 +103,12 @@ void Log(const QString& message)
 {
     if (AppLog)
         AppLog->WriteLog(message);
+}
+
+void LogWarning(const QString& message)
+{
+    if (AppLog)
+        AppLog->WriteLogWrn(message);
 }
 
 // Writing a box runs its change handler; writing the text it already holds is no change.
@@ -124,7 +145,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent), tyiVORN(this)
 
     tyiVORN.setIcon(ApplicationIcon());
     connect(&tyiVORN, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick)
+        // Status-notifier hosts (most current desktops) report a click as Trigger and never as
+        // DoubleClick; the XEmbed tray reports a double-click as Trigger and then DoubleClick. Either
+        // brings the window back, once: the second finds automatic mode left already.
+        const bool restores = reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick;
+        if (restores && FTrayVisible)
             Guarded([this] { tyiVORNDblClick(); });
     });
     connect(&tmrFECheck, &QTimer::timeout, this, [this] { Guarded([this] { tmrFECheckTimer(); }); });
@@ -232,6 +257,11 @@ void TfrmMain::SetDecimalSeparatorForTesting(QChar separator)
     DecimalSeparatorOverride() = separator;
 }
 
+void TfrmMain::SetSystemTrayAvailableForTesting(std::optional<bool> available)
+{
+    SystemTrayOverride() = available;
+}
+
 void TfrmMain::edtIntervalloSecKeyPress(INumericBox& Sender, QChar& Key)
 {
     const QChar separator = DecimalSeparatorOverride();
@@ -296,6 +326,15 @@ void TfrmMain::resizeEvent(QResizeEvent* event)
     ApplyLayout();
 }
 
+void TfrmMain::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The window's state is no sign of the user's return: Wayland reports a minimised window as
+    // restored at once. Its becoming the active window is.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && FTrayVisible && FWithoutTray)
+        Guarded([this] { LeaveAutomaticMode(); });
+}
+
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
     // Closing the window ends the program, also from automatic mode where the window is hidden.
@@ -355,13 +394,22 @@ void TfrmMain::tmrFECheckTimer()
 
 void TfrmMain::EnterAutomaticMode()
 {
-    hide();
-    setWindowState(Qt::WindowMinimized);
+    // Without a tray a hidden window could never be brought back.
+    FWithoutTray = !SystemTrayAvailable();
+    if (FWithoutTray) {
+        showMinimized();
+    } else {
+        hide();
+        setWindowState(Qt::WindowMinimized);
+    }
     FTrayVisible = true;
     tyiVORN.show();
     tyiVORN.showMessage(kBalloonTitle, kBalloonText, QSystemTrayIcon::Information);
     EnableCheckTimer();
     Log(QStringLiteral("Modalità automatica attivata"));
+    if (FWithoutTray)
+        LogWarning(QStringLiteral("Area di notifica non disponibile: la finestra resta ridotta a icona, "
+                                  "riaprirla disattiva la modalità automatica"));
 }
 
 void TfrmMain::LeaveAutomaticMode()
@@ -421,9 +469,12 @@ void TfrmMain::DisableCheckTimer()
 
 void TfrmMain::SetCheckPeriod(int ms)
 {
+    // Settings applied again with the same interval leave a running timer to its count; only a new
+    // period restarts it.
+    if (ms == FCheckPeriodMs)
+        return;
     FCheckPeriodMs = ms;
     tmrFECheck.setInterval(ms);
-    // A new period restarts the count of a running timer.
     if (FCheckEnabled) {
         if (ms > 0)
             tmrFECheck.start(ms);

@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -38,7 +39,8 @@ public:
     static QString ConfigFilePath();
     static QString LogFilePath();
 
-    // The base address of the web application; a database's page is this address and its name.
+    // The base address of the web application, fixed by the build; a database's page is this address
+    // and its name.
     static const QString WebAppBaseAddress;
 
     // Seams for tests: how an address is opened and how a folder is chosen (empty: cancelled).
@@ -49,8 +51,11 @@ public:
     static void SetChooseFolderForTesting(TChooseFolder choose);
     // The decimal separator that the interval box filters with; null: the user's regional one.
     static void SetDecimalSeparatorForTesting(QChar separator);
+    // Whether the desktop has a tray for the icon; empty: as Qt finds it.
+    static void SetSystemTrayAvailableForTesting(std::optional<bool> available);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -142,5 +147,8 @@ private:
     // Our own record of automatic mode's tray icon: without a system tray (offscreen)
     // QSystemTrayIcon::isVisible() stays false, and the hook must still keep its boxes away.
     bool FTrayVisible = false;
+    // Automatic mode entered where no tray can show the icon: the window stays minimised instead of
+    // hidden, and bringing it back to the front leaves automatic mode as a click on the icon would.
+    bool FWithoutTray = false;
     bool FTickRunning = false;
 };

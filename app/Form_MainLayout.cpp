@@ -4,6 +4,7 @@
 
 #include "app/AppIcon.h"
 #include "app/NumericLineEdit.h"
+#include "app/SingleLineEdit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -112,16 +113,16 @@ void TfrmMain::CreateControls()
     btDaInviare = FolderButton(this);
     btnRicevute = FolderButton(this);
     QLabel* Label9 = Label(this, QStringLiteral("Attiva modalità automatica all'avvio:"));
-    edtDatabase = new QLineEdit(this);
-    edtUsername = new QLineEdit(this);
-    edtPassword = new QLineEdit(this);
+    edtDatabase = new TSingleLineEdit(this);
+    edtUsername = new TSingleLineEdit(this);
+    edtPassword = new TSingleLineEdit(this);
     edtPassword->setEchoMode(QLineEdit::Password);
     // Created after the box and owned by the window, so it outlives the box that uses it.
     auto* passwordStyle = new TAsteriskPasswordStyle;
     passwordStyle->setParent(this);
     edtPassword->setStyle(passwordStyle);
-    edtFECartellaDaInviare = new QLineEdit(this);
-    edtFECartellaRicevute = new QLineEdit(this);
+    edtFECartellaDaInviare = new TSingleLineEdit(this);
+    edtFECartellaRicevute = new TSingleLineEdit(this);
     btnOk = new QPushButton(QStringLiteral("OK"), this);
     btnOk->setIcon(CheckMarkIcon());
     btnOk->setDefault(true);

@@ -31,36 +31,38 @@ constexpr QChar kBackspace(u'\b');
 
 } // namespace
 
-TNumericLineEdit::TNumericLineEdit(QWidget* parent) : QLineEdit(parent) {}
+TNumericLineEdit::TNumericLineEdit(QWidget* parent) : TSingleLineEdit(parent) {}
+
+QChar TNumericLineEdit::Filtered(QChar typed)
+{
+    QChar key = typed;
+    if (FOnKeyPress) {
+        TLineEditBox box(*this);
+        FOnKeyPress(box, key);
+    }
+    return key;
+}
+
+void TNumericLineEdit::EnterText(const QString& text)
+{
+    for (const QChar typed : text) {
+        // No key types a control or format character, or half of a character beyond the Basic
+        // Multilingual Plane, into a number: the handler judges whole UTF-16 characters only.
+        if (!typed.isPrint())
+            continue;
+        const QChar key = Filtered(typed);
+        if (!key.isNull())
+            insert(QString(key));
+    }
+}
 
 void TNumericLineEdit::keyPressEvent(QKeyEvent* event)
 {
-    // Only a key that types one character goes to the handler; Backspace counts as one, as it
-    // always has for this filter.
-    const QString text = event->text();
-    const bool control = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-    const bool typesCharacter =
-        text.size() == 1 && !control && (text.at(0).isPrint() || text.at(0) == kBackspace);
-    if (!typesCharacter || !FOnKeyPress) {
-        QLineEdit::keyPressEvent(event);
-        return;
-    }
-
-    TLineEditBox box(*this);
-    const QChar typed = text.at(0);
-    QChar key = typed;
-    FOnKeyPress(box, key);
-    if (key.isNull()) {
+    // Backspace goes to the handler too, as it always has for this filter, which may discard it.
+    const bool withModifier = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (event->text() == QStringView(u"\b") && !withModifier && Filtered(kBackspace).isNull()) {
         event->accept();
         return;
     }
-    if (key == typed) {
-        QLineEdit::keyPressEvent(event);
-        return;
-    }
-    // A replaced character (a converted separator): the box takes the one the handler chose.
-    QKeyEvent replaced(event->type(), event->key(), event->modifiers(), QString(key), event->isAutoRepeat(),
-                       ushort(event->count()));
-    QLineEdit::keyPressEvent(&replaced);
-    event->setAccepted(replaced.isAccepted());
+    TSingleLineEdit::keyPressEvent(event);
 }

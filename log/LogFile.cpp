@@ -168,14 +168,15 @@ QString LogLevelName(TTagLogFile level)
 QChar DateSeparatorOf(const QString& shortDateFormat)
 {
     for (const QChar c : shortDateFormat)
-        if (!c.isLetter() && !c.isSpace() && c != u'\'')
+        if (!c.isLetter() && !c.isSpace() && c != u'\'' && c.category() != QChar::Other_Format)
             return c;
     return u'/';
 }
 
 TLogFile::TLogFile(QString fileName, std::int32_t maxSize)
     : FFileName(std::move(fileName)), FMaxSize(maxSize),
-      FDateSeparator(DateSeparatorOf(QLocale::system().dateFormat(QLocale::ShortFormat)))
+      // The default locale is the user's regional settings unless the program chose another.
+      FDateSeparator(DateSeparatorOf(QLocale().dateFormat(QLocale::ShortFormat)))
 {
     // A failure here leaves no object, so nothing more is written (no "Log Stop" either).
     const QByteArray path = NativePath(FFileName);

@@ -18,7 +18,8 @@ enum TTagLogFile : std::uint8_t
 QString LogLevelName(TTagLogFile level);
 
 // The date separator of a short date format such as "dd.MM.yy": its first character that is not a
-// letter, a blank or a quote; "/" when there is none (the C locale's "d MMM yyyy").
+// letter, a blank, a quote or a format mark (the Arabic locales write "d\u200f/M\u200f/yyyy");
+// "/" when there is none (the C locale's "d MMM yyyy").
 QChar DateSeparatorOf(const QString& shortDateFormat);
 
 // The process-wide text log: level filter, size limit with one ".st" history file, and a

@@ -8,6 +8,8 @@
 #include "log/LogFile.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QFrame>
@@ -15,6 +17,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStyle>
 #include <QTemporaryDir>
@@ -24,6 +28,11 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
+
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 struct TfrmMainTestAccess
 {
@@ -317,7 +326,90 @@ TEST_F(FormLayoutTest, ThePasswordBoxShowsStars)
     EXPECT_EQ(box->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, box), '*');
 }
 
-// Key sequences typed into the interval box: the text and caret that result.
+// The ways text enters a box, each delivered as the platform delivers it.
+enum class TEntry
+{
+    Keys, // one key per character, Backspace for "\b"
+    AltKeys,
+    MetaKeys,
+    OneKeyEvent, // one key whose text is all of it (a compose sequence, a character beyond the BMP)
+    CtrlV,
+    ShiftInsert,
+    ContextMenu,
+    Drop,
+    InputMethod,
+    PasteUndoRedo, // Ctrl+V, then undo and redo
+};
+
+void Enter(QLineEdit* box, const QString& text, TEntry how)
+{
+    const auto typeEach = [&](Qt::KeyboardModifiers modifiers) {
+        for (const QChar ch : text) {
+            if (ch == u'\b')
+                QTest::keyClick(box, Qt::Key_Backspace, modifiers);
+            else
+                QTest::keyClick(box, ch.toLatin1(), modifiers);
+        }
+    };
+    if (how != TEntry::Keys && how != TEntry::AltKeys && how != TEntry::MetaKeys)
+        QGuiApplication::clipboard()->setText(text);
+    switch (how) {
+    case TEntry::Keys:
+        return typeEach(Qt::NoModifier);
+    case TEntry::AltKeys:
+        return typeEach(Qt::AltModifier);
+    case TEntry::MetaKeys:
+        return typeEach(Qt::MetaModifier);
+    case TEntry::OneKeyEvent: {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, text);
+        QApplication::sendEvent(box, &press);
+        return;
+    }
+    case TEntry::CtrlV:
+        return QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+    case TEntry::ShiftInsert:
+        return QTest::keyClick(box, Qt::Key_Insert, Qt::ShiftModifier);
+    case TEntry::ContextMenu: {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), box->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(box, &event);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        QAction* paste = nullptr;
+        for (QAction* action : menu->actions())
+            if (action->text().startsWith(QLineEdit::tr("&Paste")))
+                paste = action;
+        ASSERT_NE(paste, nullptr);
+        paste->trigger();
+        menu->close();
+        return;
+    }
+    case TEntry::Drop: {
+        // At the right-hand end of the box, after its text; Qt drops only where the drag entered.
+        QMimeData data;
+        data.setText(text);
+        const QPoint end(box->width() - 2, box->height() / 2);
+        QDragEnterEvent enter(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(box, &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent drop(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(box, &drop);
+        return;
+    }
+    case TEntry::InputMethod: {
+        QInputMethodEvent commit;
+        commit.setCommitString(text);
+        QApplication::sendEvent(box, &commit);
+        return;
+    }
+    case TEntry::PasteUndoRedo:
+        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        QTest::keySequence(box, QKeySequence::Undo);
+        QTest::keySequence(box, QKeySequence::Redo);
+        return;
+    }
+}
+
+// Text entered into the interval box: the text and caret that result.
 struct KeyCase
 {
     const char* Name;
@@ -327,13 +419,15 @@ struct KeyCase
     QString Typed;
     QString Text;
     int Caret;
+    TEntry How = TEntry::Keys;
 };
 
 class IntervalBoxTest : public FormLayoutTest, public testing::WithParamInterface<QChar>
 {
 };
 
-TEST_P(IntervalBoxTest, TypedCharactersGoThroughTheNumericFilter)
+// However it enters, text goes through the filter as if typed one character after the other.
+TEST_P(IntervalBoxTest, EnteredTextGoesThroughTheNumericFilter)
 {
     TNumericLineEdit* box = Access::Interval(*Form);
     TfrmMain::SetDecimalSeparatorForTesting(GetParam());
@@ -352,6 +446,17 @@ TEST_P(IntervalBoxTest, TypedCharactersGoThroughTheNumericFilter)
         {"letters and blanks", "1", -1, 0, "a b", "1", 1},
         {"a digit before the sign", "-12", 0, 0, "1", "1-12", 1},
         {"backspace", "123", -1, 0, "\b", "12", 2},
+        {"keys held with Alt", "1", -1, 0, "2a3", "123", 3, TEntry::AltKeys},
+        {"keys held with Meta", "1", -1, 0, "x2", "12", 2, TEntry::MetaKeys},
+        {"a digit beyond the BMP", "1", -1, 0, "\U0001D7D0", "1", 1, TEntry::OneKeyEvent},
+        {"a soft hyphen and direction marks", "1", -1, 0, "\u00AD\u200E\u061C", "1", 1, TEntry::OneKeyEvent},
+        {"an input-method commit", "5", -1, 0, "6\u06637", "567", 3, TEntry::InputMethod},
+        {"a paste, character by character", "12", -1, 0, "3a4-5", "-1234", 5, TEntry::CtrlV},
+        {"a paste over a selection", "1205", 0, 4, "7\r\n7", "77", 2, TEntry::CtrlV},
+        {"a paste by Shift+Insert", "1", -1, 0, "2 3", "123", 3, TEntry::ShiftInsert},
+        {"a paste from the context menu", "", -1, 0, "9x9", "99", 2, TEntry::ContextMenu},
+        {"a paste undone and done again", "12", -1, 0, "3x4", "1234", 4, TEntry::PasteUndoRedo},
+        {"a drop", "12", -1, 0, "3.4,5", "1234", 4, TEntry::Drop},
     };
     for (const KeyCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -360,12 +465,7 @@ TEST_P(IntervalBoxTest, TypedCharactersGoThroughTheNumericFilter)
             box->setSelection(c.SelectionStart, c.SelectionLength);
         else
             box->end(false);
-        for (QChar ch : c.Typed) {
-            if (ch == u'\b')
-                QTest::keyClick(box, Qt::Key_Backspace);
-            else
-                QTest::keyClick(box, ch.toLatin1());
-        }
+        Enter(box, c.Typed, c.How);
         EXPECT_EQ(box->text(), c.Text);
         EXPECT_EQ(box->cursorPosition(), c.Caret);
     }
@@ -398,6 +498,24 @@ TEST_P(IntervalBoxTest, CharactersOutsideTheKeySetAreDiscarded)
         QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(typed));
         QApplication::sendEvent(box, &press);
         EXPECT_EQ(box->text(), "12");
+    }
+}
+
+// A line break pasted into a box of one line would reach the configuration file, which cannot store
+// it ("Unable to write to ..."): it is dropped as the text enters.
+TEST_F(FormLayoutTest, LineBreaksNeverEnterTheOtherBoxes)
+{
+    const std::vector<QLineEdit*> boxes = {Access::Database(*Form), Access::Username(*Form),
+                                           Access::Password(*Form), Access::Folder(*Form),
+                                           Access::ReceivedFolder(*Form)};
+    for (QLineEdit* box : boxes) {
+        for (const TEntry how :
+             {TEntry::CtrlV, TEntry::ShiftInsert, TEntry::ContextMenu, TEntry::Drop, TEntry::InputMethod}) {
+            SCOPED_TRACE(testing::Message() << box->metaObject()->className() << " way " << int(how));
+            box->setText("a");
+            Enter(box, "b\r\nc\n", how);
+            EXPECT_EQ(box->text(), "abc");
+        }
     }
 }
 

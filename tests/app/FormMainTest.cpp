@@ -22,7 +22,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -42,11 +44,16 @@ struct TfrmMainTestAccess
     static QLineEdit* ReceivedFolder(TfrmMain& f) { return f.edtFECartellaRicevute; }
     static QCheckBox* AutomaticStart(TfrmMain& f) { return f.chkEseguiInAvvio; }
     static void ClickOk(TfrmMain& f) { f.btnOk->click(); }
-    static void DoubleClickTray(TfrmMain& f) { emit f.tyiVORN.activated(QSystemTrayIcon::DoubleClick); }
+    static void ActivateTray(TfrmMain& f, QSystemTrayIcon::ActivationReason reason)
+    {
+        emit f.tyiVORN.activated(reason);
+    }
+    static void DoubleClickTray(TfrmMain& f) { ActivateTray(f, QSystemTrayIcon::DoubleClick); }
     static bool TrayShown(const TfrmMain& f) { return f.FTrayVisible; }
     static bool CheckEnabled(const TfrmMain& f) { return f.FCheckEnabled; }
     static bool CheckTicking(const TfrmMain& f) { return f.tmrFECheck.isActive(); }
     static int CheckPeriodMs(const TfrmMain& f) { return f.FCheckPeriodMs; }
+    static int CheckRemainingMs(const TfrmMain& f) { return f.tmrFECheck.remainingTime(); }
     static bool AutomaticStartArmed(const TfrmMain& f) { return f.tmrAutomaticMode.isActive(); }
     static const TDVBackendService* Client(const TfrmMain& f) { return f.FDVClient.get(); }
     static const QStringList* XmlMask(const TfrmMain& f) { return f.FXmlMask.get(); }
@@ -97,10 +104,13 @@ protected:
         Outgoing = FDir.path() + "/da inviare";
         QDir().mkpath(Outgoing);
         VornMessageBox::SetObserverForTesting([this](const QString& text) { Boxes.push_back(text); });
+        // A desktop with a tray, unless a test says otherwise.
+        TfrmMain::SetSystemTrayAvailableForTesting(true);
     }
     ~FormMainTest() override
     {
         Form.reset();
+        TfrmMain::SetSystemTrayAvailableForTesting(std::nullopt);
         VornMessageBox::SetObserverForTesting({});
         QDir::setCurrent(FPreviousDir);
     }
@@ -328,6 +338,24 @@ TEST_F(FormMainTest, AnIntervalOfZeroEntersAutomaticModeWithoutEverTicking)
     EXPECT_TRUE(Access::CheckTicking(form));
 }
 
+// OK pressed again in automatic mode, or the automatic start firing after OK, must not put the next
+// tick off by a whole period each time.
+TEST_F(FormMainTest, ApplyingTheSamePeriodLeavesARunningCheckTimerToItsCount)
+{
+    TfrmMain& form = CreateFilledIn();
+    Access::Interval(form)->setText("4");
+    Access::ClickOk(form);
+    RunEventsFor(1000);
+
+    // A coarse timer keeps within 5% of its period: 200 ms either way here, 300 ms for 6 s.
+    Access::ClickOk(form);
+    EXPECT_LT(Access::CheckRemainingMs(form), 3500) << "restarted by the same period";
+
+    Access::Interval(form)->setText("6");
+    Access::ClickOk(form);
+    EXPECT_GT(Access::CheckRemainingMs(form), 5000) << "a new period restarts the count";
+}
+
 TEST_F(FormMainTest, OkAppliesTheTrimmedSettingsSavesThemAndEntersAutomaticMode)
 {
     WriteConfig("[DLV]\r\nFirmType=professionisti\r\n");
@@ -422,22 +450,82 @@ TEST_F(FormMainTest, WhatEscapesAnEventHandlerReachesTheHook)
     EXPECT_EQ(Boxes, std::vector<QString>{"dal gestore"});
 }
 
-TEST_F(FormMainTest, DoubleClickingTheTrayIconLeavesAutomaticMode)
+// Status-notifier hosts (KDE Plasma, GNOME's extension) report a click as Trigger only, so a
+// double-click alone would never bring the window back there; the XEmbed tray sends both.
+TEST_F(FormMainTest, AClickOrADoubleClickOnTheTrayIconLeavesAutomaticModeOnce)
 {
+    using Reasons = std::vector<QSystemTrayIcon::ActivationReason>;
+    const struct
+    {
+        const char* Name;
+        Reasons Activations;
+        bool Restores;
+    } cases[] = {
+        {"a click on a status-notifier host", {QSystemTrayIcon::Trigger}, true},
+        {"a double-click", {QSystemTrayIcon::DoubleClick}, true},
+        {"a double-click on the XEmbed tray", {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}, true},
+        {"the context menu's click", {QSystemTrayIcon::Context}, false},
+        {"a middle click", {QSystemTrayIcon::MiddleClick}, false},
+    };
     WriteConfig("[Level]\r\nLevel=normal\r\n");
     TfrmMain& form = CreateFilledIn();
-    Access::ClickOk(form);
-    ASSERT_TRUE(Access::TrayShown(form));
+    const auto left = [] {
+        const std::vector<QString> log = LogMessages();
+        return std::count(log.begin(), log.end(), QString("Modalità automatica disattivata"));
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Access::ClickOk(form);
+        ASSERT_TRUE(Access::TrayShown(form));
+        const auto leftBefore = left();
 
-    Access::DoubleClickTray(form);
+        for (const QSystemTrayIcon::ActivationReason reason : c.Activations)
+            Access::ActivateTray(form, reason);
+
+        EXPECT_EQ(Access::TrayShown(form), !c.Restores);
+        EXPECT_EQ(Access::CheckEnabled(form), !c.Restores);
+        EXPECT_EQ(Access::CheckTicking(form), !c.Restores);
+        EXPECT_EQ(form.isVisible(), c.Restores);
+        EXPECT_EQ(left() - leftBefore, c.Restores ? 1 : 0);
+    }
+}
+
+// Where no tray can show the icon (the offscreen platform has none), a hidden window could never be
+// brought back: it stays on the taskbar, minimised, and the user's return to it leaves automatic mode.
+TEST_F(FormMainTest, WithoutATrayTheMinimisedWindowIsTheWayBack)
+{
+    TfrmMain::SetSystemTrayAvailableForTesting(std::nullopt);
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    WriteConfig("[Level]\r\nLevel=normal\r\n");
+    TfrmMain& form = CreateFilledIn();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+
+    Access::ClickOk(form);
+    QCoreApplication::processEvents();
+
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(form.isMinimized());
+    EXPECT_TRUE(Access::TrayShown(form));
+    EXPECT_TRUE(Access::CheckTicking(form));
+    EXPECT_TRUE(ReadBytes(TfrmMain::LogFilePath()).contains("]    - Modalit\xE0 automatica attivata\r\n["))
+        << "logged before the warning";
+    EXPECT_TRUE(ReadBytes(TfrmMain::LogFilePath()).contains("] WRN- Area di notifica non disponibile"));
+
+    // The user works in another window for a while, then comes back to this one.
+    QWidget other;
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    EXPECT_TRUE(Access::TrayShown(form)) << "leaving the window is no return to it";
+    form.showNormal();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
 
     EXPECT_FALSE(Access::TrayShown(form));
     EXPECT_FALSE(Access::CheckEnabled(form));
     EXPECT_FALSE(Access::CheckTicking(form));
-    EXPECT_TRUE(form.isVisible());
-    const std::vector<QString> log = LogMessages();
-    EXPECT_EQ(std::vector<QString>(log.end() - 2, log.end()),
-              (std::vector<QString>{"Modalità automatica attivata", "Modalità automatica disattivata"}));
+    EXPECT_EQ(LogMessages().back(), "Modalità automatica disattivata");
 }
 
 // The tray double-click comes while a tick waits before its uploads: once automatic mode is left,

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -68,6 +69,11 @@ const QString kStop = QStringLiteral("]    - Log Stop");
 class LogFileTest : public ::testing::Test
 {
 protected:
+    // Timestamps carry the regional date separator: these tests read Italian ones, "03/02/2025",
+    // whatever the machine's own locale is.
+    LogFileTest() { QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy)); }
+    ~LogFileTest() override { QLocale::setDefault(QLocale::system()); }
+
     QTemporaryDir FDir;
     QString FPath = FDir.filePath(QStringLiteral("VORN_Automatic.log"));
     QString FHistory = FPath + QStringLiteral(".st");
@@ -328,6 +334,29 @@ TEST_F(LogFileTest, AConstructionThatFailsLeavesNoObjectAndWritesNothing)
     EXPECT_EQ(ReadBytes(FPath), QByteArray(2000, 'o')) << "neither start nor stop lines";
 }
 
+// The direction marks that the Arabic locales put beside their separator ("d\u200f/M\u200f/yyyy")
+// are no separator: written into the log they came out as "09?12?2026".
+TEST_F(LogFileTest, TimestampsCarryTheRegionalDateSeparator)
+{
+    const std::pair<QLocale, QChar> cases[] = {
+        {QLocale(QLocale::Italian, QLocale::Italy), u'/'},
+        {QLocale(QLocale::German, QLocale::Germany), u'.'},
+        {QLocale(QLocale::Dutch, QLocale::Netherlands), u'-'},
+        {QLocale(QLocale::Arabic, QLocale::Egypt), u'/'},
+        {QLocale(QLocale::Arabic, QLocale::SaudiArabia), u'/'},
+        {QLocale::c(), u'/'},
+    };
+    for (const auto& [locale, separator] : cases) {
+        SCOPED_TRACE(locale.name().toStdString());
+        QLocale::setDefault(locale);
+        QFile::remove(FPath);
+        Open().reset();
+        const QString stamp = QString::fromLatin1(ReadBytes(FPath).mid(1, 19));
+        const QString pattern = QStringLiteral("dd%1MM%1yyyy hh.mm.ss").arg(separator);
+        EXPECT_TRUE(QDateTime::fromString(stamp, pattern).isValid()) << stamp.toStdString();
+    }
+}
+
 // --- file access -------------------------------------------------------------------------------
 
 TEST_F(LogFileTest, AfterDeleteEveryLineFailsWithFileNotFound)
@@ -441,9 +470,16 @@ TEST(LogNamesTest, LevelNamesAndDateSeparators)
     EXPECT_EQ(LogLevelName(lfWarning), "WARNING");
     EXPECT_EQ(LogLevelName(lfNormal), "NORMAL");
 
-    const std::pair<const char*, QChar> formats[] = {
-        {"dd/MM/yy", u'/'},   {"dd.MM.yy", u'.'}, {"dd-MM-yyyy", u'-'}, {"yyyy. MM. dd.", u'.'},
-        {"d MMM yyyy", u'/'}, {"", u'/'},         {"d'de'MMMM", u'/'}};
+    const std::pair<const char*, QChar> formats[] = {{"dd/MM/yy", u'/'},
+                                                     {"dd.MM.yy", u'.'},
+                                                     {"dd-MM-yyyy", u'-'},
+                                                     {"yyyy. MM. dd.", u'.'},
+                                                     {"d MMM yyyy", u'/'},
+                                                     {"", u'/'},
+                                                     {"d'de'MMMM", u'/'},
+                                                     {"d\u200f/M\u200f/yyyy", u'/'},
+                                                     {"\u200edd\u200e.MM.yy", u'.'},
+                                                     {"d\u061c-M\u061c-y", u'-'}};
     for (const auto& [format, separator] : formats) {
         SCOPED_TRACE(format);
         EXPECT_EQ(DateSeparatorOf(format), separator);
