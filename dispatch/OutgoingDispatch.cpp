@@ -1,7 +1,9 @@
 #include "dispatch/OutgoingDispatch.h"
 
 #include "backend/DVBackendService.h"
+#include "dispatch/DispatchJournal.h"
 #include "log/LogFile.h"
+#include "util/FileLock.h"
 #include "util/FileMove.h"
 #include "util/Folders.h"
 #include "util/SafeWrite.h"
@@ -10,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -91,49 +94,129 @@ QString TOutgoingDispatch::SendInvoice(const QString& N, bool FatturaInversa)
     return answer->IdCodaInvio_1();
 }
 
+std::optional<TOutgoingDispatch::TArchiveName> TOutgoingDispatch::ArchiveNameOf(const QString& N) const
+{
+    const qsizetype dot = N.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return std::nullopt;
+    const qsizetype maskIndex = FXmlMask.indexOf(N.mid(dot).toLower());
+    if (maskIndex < 0)
+        return std::nullopt;
+    // The archive copy always carries the mask's lower-case extension.
+    return TArchiveName{N.left(dot), FXmlMask.at(maskIndex)};
+}
+
 void TOutgoingDispatch::ProcessOutgoingInvoices()
 {
+    // One dispatcher per outgoing folder, for the whole cycle: a second program (or a second copy
+    // of this one) on the same folder would upload the same files.
+    const QString lockPath = JoinPath(FFolder, kDispatchLockName);
+    const TFileLock lock = TFileLock::TryAcquire(lockPath);
+    if (lock.State() == TFileLock::TState::Busy) {
+        if (AppLog)
+            AppLog->WriteLogWrn(QStringLiteral("Invio saltato: la cartella %1 è già servita da un altro "
+                                               "processo (blocco %2 in uso)")
+                                    .arg(FFolder, lockPath));
+        return;
+    }
+    if (lock.State() == TFileLock::TState::Failed) {
+        // A folder that is not there has nothing to send.
+        if (lock.Error() == ENOENT || lock.Error() == ENOTDIR)
+            return;
+        throw EInOutError(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(lockPath, SystemErrorText(lock.Error())),
+            lock.Error());
+    }
+
+    TDispatchJournal journal(FFolder);
+    journal.Load();
+    const QSet<QString> unarchived = ArchiveRecordedUploads(journal);
+
     // Taken once: files that arrive during the pause or the uploads wait for the next tick.
     const std::unique_ptr<QStringList> names = ListFolder(JoinPath(FFolder, QStringLiteral("*.*")));
+    // The cycle's own lock and record are no reason to pause.
+    names->removeIf([](const QString& name) { return name.startsWith(kDispatchBookkeepingPrefix); });
     if (names->isEmpty())
         return;
     FWait(kPauseBeforeUploadMs);
 
     for (const QString& N : *names) {
-        const qsizetype dot = N.lastIndexOf(QLatin1Char('.'));
-        if (dot < 0)
+        const std::optional<TArchiveName> archive = ArchiveNameOf(N);
+        // Accepted already; its archiving failed just now and is tried again at the next cycle.
+        if (!archive || unarchived.contains(N))
             continue;
-        const qsizetype maskIndex = FXmlMask.indexOf(N.mid(dot).toLower());
-        if (maskIndex < 0)
-            continue;
-        // The archive copy always carries the mask's lower-case extension.
-        const QString& extension = FXmlMask.at(maskIndex);
-        const QString base = N.left(dot);
-
         try {
             const QString Q = SendInvoice(N, false);
-            ArchiveAccepted(N, base, extension, Q);
+            RecordAcceptance(journal, N, Q);
+            ArchiveAccepted(N, *archive, Q);
+            journal.Forget(N);
         } catch (const EInvioException& refusal) {
-            ArchiveRefused(N, base, extension, refusal);
+            ArchiveRefused(N, *archive, refusal);
         }
     }
 }
 
-void TOutgoingDispatch::ArchiveAccepted(const QString& N, const QString& base, const QString& extension,
-                                        const QString& Q)
+QSet<QString> TOutgoingDispatch::ArchiveRecordedUploads(TDispatchJournal& journal)
 {
-    const QString target =
-        JoinPath(JoinPath(FFolder, kCartellaInviate), base + QLatin1Char('_') + SafeNamePart(Q) + extension);
-    MoveOrFail(N, target);
+    QSet<QString> unarchived;
+    const std::vector<TAcceptedUpload> entries = journal.Entries();
+    for (const TAcceptedUpload& entry : entries) {
+        const QString& N = entry.FileName;
+        const std::optional<TArchiveName> archive = ArchiveNameOf(N);
+        // Gone, or replaced by another document of the same name: that one has not been sent.
+        if (archive && ContentOfFile(JoinPath(FFolder, N)) == entry.Content) {
+            if (AppLog)
+                AppLog->WriteLog(QStringLiteral("Fattura già accettata (IdCodaInvio %1), archiviata senza "
+                                                "nuovo invio: %2")
+                                     .arg(entry.IdCoda, N));
+            try {
+                ArchiveAccepted(N, *archive, entry.IdCoda);
+            } catch (const EVornError& failure) {
+                // The entry stays, so the file is never sent again; the other invoices go on.
+                if (AppLog)
+                    AppLog->WriteLogErr(failure.Message());
+                unarchived.insert(N);
+                continue;
+            }
+        }
+        journal.Forget(N);
+    }
+    return unarchived;
 }
 
-void TOutgoingDispatch::ArchiveRefused(const QString& N, const QString& base, const QString& extension,
+void TOutgoingDispatch::RecordAcceptance(TDispatchJournal& journal, const QString& N, const QString& Q)
+{
+    const std::optional<TInvoiceContent> content = ContentOfFile(JoinPath(FFolder, N));
+    try {
+        if (!content)
+            throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2")
+                                  .arg(JoinPath(FFolder, N), SystemErrorText(errno)),
+                              errno);
+        journal.Record({N, *content, Q});
+    } catch (const EVornError& failure) {
+        // Without the record a crash before the move would mean a second upload; the move itself
+        // does not need it, so the invoice is still archived now.
+        if (AppLog)
+            AppLog->WriteLogErr(failure.Message());
+    }
+}
+
+void TOutgoingDispatch::ArchiveAccepted(const QString& N, const TArchiveName& archive, const QString& Q)
+{
+    const QString inviate = JoinPath(FFolder, kCartellaInviate);
+    MoveOrFail(N, JoinPath(inviate, archive.Base + QLatin1Char('_') + SafeNamePart(Q) + archive.Extension));
+    // The record of the acceptance may only go once the move itself survives a power cut.
+    SyncFolder(QFile::encodeName(inviate));
+    SyncFolder(QFile::encodeName(FFolder));
+}
+
+void TOutgoingDispatch::ArchiveRefused(const QString& N, const TArchiveName& archive,
                                        const EInvioException& refusal)
 {
     const QString errori = JoinPath(FFolder, kCartellaErrori);
     QString target = JoinPath(errori, N);
     if (PathTaken(target)) {
-        target = JoinPath(errori, base + QLatin1Char('_') + TimestampText() + extension);
+        target = JoinPath(errori, archive.Base + QLatin1Char('_') + TimestampText() + archive.Extension);
         // The move could not take that name either; writing the error text first would replace
         // the one that belongs to the invoice already there.
         if (PathTaken(target))

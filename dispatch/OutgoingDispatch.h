@@ -5,9 +5,12 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <QSet>
 #include <functional>
+#include <optional>
 
 class TDVBackendService;
+class TDispatchJournal;
 
 // The backend refused one invoice: its message is the text that goes into the error text file.
 class EInvioException : public EVornError
@@ -20,6 +23,10 @@ public:
 inline const QString kCartellaInviate = QStringLiteral("Inviate");
 inline const QString kCartellaErrori = QStringLiteral("Errori");
 inline const QString kErrorTextSuffix = QStringLiteral("_ERRORE.log");
+// The cycle's own files in the outgoing folder: the lock held by the one cycle that serves the
+// folder, and the record of accepted uploads (TDispatchJournal).
+inline const QString kDispatchBookkeepingPrefix = QStringLiteral(".vorn-dispatch.");
+inline const QString kDispatchLockName = kDispatchBookkeepingPrefix + QStringLiteral("lock");
 
 // The settings check of the outgoing folder, on the text the cycle will work on: it must name an
 // existing folder, which then gets the sub-folders "Inviate" and "Errori" where they are missing.
@@ -35,6 +42,9 @@ QString JoinPath(const QString& folder, const QString& name);
 // "Inviate" when the backend accepted it, into "Errori" beside its error text when the backend
 // refused it. Any other failure ends the pass and leaves that file and the ones after it in place.
 // Whatever fails, an invoice file is in exactly one of the three folders, byte for byte as dropped.
+// One cycle at a time serves a folder, and an upload the backend accepted is never repeated: the
+// acceptance is recorded (TDispatchJournal) before the file is moved, so a cycle that was cut off
+// in between is completed by the next one without a second upload.
 class TOutgoingDispatch
 {
 public:
@@ -52,9 +62,19 @@ public:
     static constexpr quint32 kPauseBeforeUploadMs = 3000;
 
 private:
-    void ArchiveAccepted(const QString& N, const QString& base, const QString& extension, const QString& Q);
-    void ArchiveRefused(const QString& N, const QString& base, const QString& extension,
-                        const EInvioException& refusal);
+    struct TArchiveName
+    {
+        QString Base;      // the name without its extension
+        QString Extension; // the mask's lower-case form
+    };
+    // Nothing for a file that is not an invoice.
+    std::optional<TArchiveName> ArchiveNameOf(const QString& N) const;
+    // Archives what the backend accepted in an earlier cycle that did not get to archive it; the
+    // names whose archiving failed again, which must not be uploaded a second time.
+    QSet<QString> ArchiveRecordedUploads(TDispatchJournal& journal);
+    void RecordAcceptance(TDispatchJournal& journal, const QString& N, const QString& Q);
+    void ArchiveAccepted(const QString& N, const TArchiveName& archive, const QString& Q);
+    void ArchiveRefused(const QString& N, const TArchiveName& archive, const EInvioException& refusal);
     void MoveOrFail(const QString& N, const QString& target);
 
     QString FFolder;

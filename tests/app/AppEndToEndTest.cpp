@@ -5,6 +5,7 @@
 
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
+#include "dispatch/DispatchJournal.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
 #include "util/Text.h"
@@ -20,6 +21,7 @@
 
 #include <csignal>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <vector>
@@ -85,40 +87,51 @@ protected:
 
     void WriteConfig(const QString& level, const QString& password = EncodePassword(kPassword))
     {
-        WriteBytes(Dir.path() + "/VORN_Automatic.ini",
+        WriteConfigIn(Dir.path(), level, password);
+    }
+
+    void WriteConfigIn(const QString& workDir, const QString& level,
+                       const QString& password = EncodePassword(kPassword))
+    {
+        WriteBytes(workDir + "/VORN_Automatic.ini",
                    ("[DLV]\r\nDatabase=" + QString(kDatabase) + "\r\nUsername=" + kUsername +
                     "\r\nPassword=" + password + "\r\nAutomaticMode=1\r\n[FE]\r\nCartellaDaInviare=" +
                     Folders->Outgoing() + "\r\nCheckIntervalSec=1\r\n[Level]\r\nLevel=" + level + "\r\n")
                        .toUtf8());
     }
 
-    void Start()
+    static std::unique_ptr<QProcess> Launch(const QString& workDir)
     {
-        Process = std::make_unique<QProcess>();
-        Process->setProgram(QStringLiteral(VORN_AUTOMATIC_PROGRAM));
-        Process->setWorkingDirectory(Dir.path());
+        auto process = std::make_unique<QProcess>();
+        process->setProgram(QStringLiteral(VORN_AUTOMATIC_PROGRAM));
+        process->setWorkingDirectory(workDir);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
-        Process->setProcessEnvironment(environment);
-        Process->setStandardOutputFile(Dir.path() + "/stdout.txt", QIODevice::Append);
-        Process->setStandardErrorFile(Dir.path() + "/stderr.txt", QIODevice::Append);
-        Process->start();
-        ASSERT_TRUE(Process->waitForStarted(10000));
+        process->setProcessEnvironment(environment);
+        process->setStandardOutputFile(workDir + "/stdout.txt", QIODevice::Append);
+        process->setStandardErrorFile(workDir + "/stderr.txt", QIODevice::Append);
+        process->start();
+        EXPECT_TRUE(process->waitForStarted(10000));
+        return process;
     }
+
+    void Start() { Process = Launch(Dir.path()); }
 
     // Sends the signal and waits for the program to end; its exit code (-1 when it did not end).
-    int Stop(int signal)
+    static int Stop(QProcess& process, int signal)
     {
-        ::kill(static_cast<pid_t>(Process->processId()), signal);
-        if (!Process->waitForFinished(30000))
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        if (!process.waitForFinished(30000))
             return -1;
-        return Process->exitStatus() == QProcess::NormalExit ? Process->exitCode() : -1;
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
+    int Stop(int signal) { return Stop(*Process, signal); }
 
-    std::vector<LogLine> Log() const
+    std::vector<LogLine> Log(const QString& workDir = {}) const
     {
         std::vector<LogLine> lines;
-        const QString text = FromWindows1252(ReadBytes(Dir.path() + "/VORN_Automatic.log"));
+        const QString text =
+            FromWindows1252(ReadBytes((workDir.isEmpty() ? Dir.path() : workDir) + "/VORN_Automatic.log"));
         for (const QString& line : text.split("\r\n", Qt::SkipEmptyParts))
             lines.push_back({line.mid(22, 3), line.mid(27)});
         return lines;
@@ -210,23 +223,29 @@ TEST_F(AppEndToEndTest, ATransportFailureLeavesTheFilesForTheNextTick)
     EXPECT_EQ(LogMessages().back(), kStopped);
 }
 
-TEST_F(AppEndToEndTest, AFailedMoveKeepsTheFileWhichIsSentAgainAtTheNextTick)
+TEST_F(AppEndToEndTest, AFailedMoveKeepsTheFileWhichIsNeverSentAgain)
 {
-    WriteConfig("warning");
+    WriteConfig("normal");
     Folders->Place(Folders->InInviate("A_1.xml"), "an earlier invoice that took the name");
     Folders->Drop("A.xml");
 
     Start();
-    ASSERT_TRUE(WaitUntil([&] { return NoInvoiceLeft(); }, 60000)) << Diagnostics().toStdString();
+    const QString failure = "Errore in archiviazione fattura dopo invio: A.xml -> " + Folders->InInviate("A_1.xml");
+    // The first tick's move fails, and so does the next tick's attempt to archive the accepted file.
+    ASSERT_TRUE(WaitUntil([&] { return LogMessages("ERR").size() >= 2; }, 60000)) << Diagnostics().toStdString();
+    EXPECT_EQ(Backend->Invoices().size(), 1u);
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Outgoing()), QStringList{"A.xml"});
+
+    // Once the name is free the invoice is archived under the identifier it was given, unsent.
+    ASSERT_TRUE(QFile::rename(Folders->InInviate("A_1.xml"), Folders->InErrori("A_1.xml")));
+    ASSERT_TRUE(WaitUntil([&] { return NoInvoiceLeft(); }, 60000));
     EXPECT_EQ(Stop(SIGTERM), 0);
 
-    EXPECT_EQ(LogMessages("ERR"),
-              std::vector<QString>{"Errore in archiviazione fattura dopo invio: A.xml -> " +
-                                   Folders->InInviate("A_1.xml")});
-    // The backend has it twice: the price of a failed move.
-    EXPECT_EQ(Backend->Invoices().size(), 2u);
-    EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()), (QStringList{"A_1.xml", "A_2.xml"}));
-    EXPECT_EQ(ReadBytes(Folders->InInviate("A_1.xml")), "an earlier invoice that took the name");
+    EXPECT_EQ(LogMessages("ERR")[0], failure);
+    EXPECT_EQ(LogMessages("ERR")[1], failure);
+    EXPECT_TRUE(Logged("Fattura già accettata (IdCodaInvio 1), archiviata senza nuovo invio: A.xml"));
+    EXPECT_EQ(Backend->Invoices().size(), 1u);
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()), QStringList{"A_1.xml"});
 }
 
 TEST_F(AppEndToEndTest, ALoadingFailureIsLoggedAndPreventsTheAutomaticStart)
@@ -269,6 +288,9 @@ TEST_F(AppEndToEndTest, KilledDuringDispatchEveryInvoiceIsInExactlyOnePlace)
     QElapsedTimer clock;
     clock.start();
     int rounds = 0;
+    // Uploads whose answer the program may never have read: the kill landed while they were in
+    // flight. Only those may reach the backend a second time.
+    std::map<std::string, int> inFlightAtKill;
     while (rounds < 5 && !NoInvoiceLeft() && clock.elapsed() < 90000) {
         ++rounds;
         // A few uploads into the round, then a moment more: a fixed time could see a fast machine
@@ -282,6 +304,18 @@ TEST_F(AppEndToEndTest, KilledDuringDispatchEveryInvoiceIsInExactlyOnePlace)
         QThread::msleep(std::uniform_int_distribution<int>(0, 30)(random));
         EXPECT_EQ(Stop(SIGKILL), -1);
         SCOPED_TRACE("round " + std::to_string(rounds));
+        const auto requests = Backend->Requests();
+        if (!requests.empty() && !requests.back().Files.empty()) {
+            const std::string& last = requests.back().Files.front().FileName;
+            TDispatchJournal journal(Folders->Outgoing());
+            journal.Load();
+            const bool recorded = std::any_of(journal.Entries().begin(), journal.Entries().end(),
+                                              [&](const TAcceptedUpload& entry) {
+                                                  return entry.FileName.toStdString() == last;
+                                              });
+            if (!recorded && QFileInfo::exists(Folders->InOutgoing(QString::fromStdString(last))))
+                ++inFlightAtKill[last];
+        }
         Folders->ExpectEveryInvoiceInExactlyOnePlace();
         // What Inviate holds, the backend accepted.
         for (const QString& name : InvoiceFolders::Files(Folders->Inviate())) {
@@ -293,6 +327,47 @@ TEST_F(AppEndToEndTest, KilledDuringDispatchEveryInvoiceIsInExactlyOnePlace)
         }
     }
     EXPECT_GE(rounds, 2);
+    std::map<std::string, int> acceptances;
+    for (const substitute::StoredInvoice& invoice : Backend->Invoices())
+        ++acceptances[invoice.FileName];
+    for (const auto& [name, count] : acceptances)
+        EXPECT_LE(count, 1 + inFlightAtKill[name]) << name << " was accepted more than once";
+}
+
+// Two copies of the program on one outgoing folder (two sessions, or a double start): one cycle
+// at a time serves it, and every invoice reaches the backend once.
+TEST_F(AppEndToEndTest, TwoProgramsOnOneFolderSendEachInvoiceOnce)
+{
+    constexpr int kInvoices = 300;
+    for (int i = 0; i < kInvoices; ++i)
+        Folders->Drop(QStringLiteral("IT01234567890_%1.xml").arg(i, 5, 10, QLatin1Char('0')));
+    const QString first = Dir.path() + "/primo";
+    const QString second = Dir.path() + "/secondo";
+    for (const QString& workDir : {first, second}) {
+        ASSERT_TRUE(QDir().mkpath(workDir));
+        WriteConfigIn(workDir, "warning");
+    }
+    std::unique_ptr<QProcess> one = Launch(first);
+    std::unique_ptr<QProcess> two = Launch(second);
+    ASSERT_TRUE(WaitUntil([&] { return NoInvoiceLeft(); }, 120000)) << Diagnostics().toStdString();
+    EXPECT_EQ(Stop(*one, SIGTERM), 0);
+    EXPECT_EQ(Stop(*two, SIGTERM), 0);
+
+    std::map<std::string, int> acceptances;
+    for (const substitute::StoredInvoice& invoice : Backend->Invoices())
+        ++acceptances[invoice.FileName];
+    EXPECT_EQ(acceptances.size(), size_t(kInvoices));
+    for (const auto& [name, count] : acceptances)
+        EXPECT_EQ(count, 1) << name;
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()).size(), kInvoices);
+
+    // The one that found the folder served said so.
+    int skipped = 0;
+    for (const QString& workDir : {first, second})
+        for (const LogLine& line : Log(workDir))
+            if (line.Tag == "WRN" && line.Message.startsWith("Invio saltato: la cartella " + Folders->Outgoing()))
+                ++skipped;
+    EXPECT_GE(skipped, 1);
 }
 
 } // namespace

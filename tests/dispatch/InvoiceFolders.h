@@ -87,10 +87,15 @@ public:
         return name.endsWith("_ERRORE.log") || (name.startsWith('.') && name.contains("_ERRORE.log."));
     }
 
-    // Names of the files in a folder, sorted; error text files left out unless asked for.
+    // The dispatch cycle's own lock and record of accepted uploads, kept in the outgoing folder.
+    static bool IsDispatchBookkeeping(const QString& name) { return name.startsWith(".vorn-dispatch."); }
+
+    // Names of the files in a folder, sorted; error text files left out unless asked for, and the
+    // cycle's bookkeeping always.
     static QStringList Files(const QString& folder, bool withErrorTexts = false)
     {
         QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        names.erase(std::remove_if(names.begin(), names.end(), IsDispatchBookkeeping), names.end());
         if (!withErrorTexts)
             names.erase(std::remove_if(names.begin(), names.end(), IsErrorText), names.end());
         return names;

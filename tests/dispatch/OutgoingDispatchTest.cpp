@@ -4,13 +4,16 @@
 #include "tests/dispatch/InvoiceFolders.h"
 
 #include "backend/DVBackendService.h"
+#include "dispatch/DispatchJournal.h"
 #include "dispatch/OutgoingDispatch.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/TestPki.h"
 #include "util/Errors.h"
+#include "util/FileLock.h"
 #include "util/Timestamp.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -324,6 +327,112 @@ TEST_F(OutgoingDispatchTest, AFailedMoveToInviateKeepsTheFileAndEndsTheCycle)
     EXPECT_EQ(UploadedNames(), std::vector<std::string>{"M1.xml"});
     EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), (QStringList{"M1.xml", "M2.xml"}));
     EXPECT_EQ(ReadBytes(Folders.InInviate("M1_7.xml")), "an earlier invoice with the same queue number");
+
+    // The backend has M1: while its name stays taken it is never sent again, and the rest go on.
+    Backend.PushAnswer(Accepted("8"));
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(UploadedNames(), (std::vector<std::string>{"M1.xml", "M2.xml"}));
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), QStringList{"M1.xml"});
+
+    // Once the name is free, M1 is archived under the queue identifier it was given.
+    ASSERT_TRUE(QFile::rename(Folders.InInviate("M1_7.xml"), Folders.InErrori("M1_7.xml")));
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(UploadedNames(), (std::vector<std::string>{"M1.xml", "M2.xml"}));
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Inviate()), (QStringList{"M1_7.xml", "M2_8.xml"}));
+    EXPECT_FALSE(QFileInfo::exists(TDispatchJournal(Folders.Outgoing()).Path()));
+}
+
+// A cycle cut off after the backend accepted a file and before its move (the record is on disk)
+// is completed by the next cycle, which never sends that document again.
+TEST_F(OutgoingDispatchTest, ARecordedAcceptanceIsArchivedWithoutASecondUpload)
+{
+    struct Case
+    {
+        const char* Name;
+        std::function<void(InvoiceFolders&)> AfterTheCut;
+        QStringList Uploaded;
+        QStringList Inviate;
+    };
+    const auto moveAway = [](InvoiceFolders& folders) {
+        ASSERT_TRUE(QFile::rename(folders.InOutgoing("R.xml"), folders.InErrori("R.xml")));
+    };
+    const std::vector<Case> cases = {
+        {"the same file still there", [](InvoiceFolders&) {}, {}, {"R_55.xml"}},
+        {"the file gone", moveAway, {}, {}},
+        {"another document under the name",
+         [&](InvoiceFolders& folders) {
+             moveAway(folders);
+             folders.Drop("R.xml", "<FatturaElettronica>nuova</FatturaElettronica>");
+         },
+         {"R.xml"},
+         {"R_56.xml"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        QTemporaryDir dir;
+        InvoiceFolders folders(dir.path() + "/out");
+        folders.Drop("R.xml");
+        TDispatchJournal journal(folders.Outgoing());
+        journal.Record({"R.xml", *ContentOfFile(folders.InOutgoing("R.xml")), "55"});
+        c.AfterTheCut(folders);
+        Backend.ClearRequests();
+        Backend.PushAnswer(Accepted("56"));
+
+        EXPECT_EQ(Tick(folders.Outgoing()), "");
+        QStringList uploaded;
+        for (const std::string& name : UploadedNames())
+            uploaded << QString::fromStdString(name);
+        EXPECT_EQ(uploaded, c.Uploaded);
+        EXPECT_EQ(InvoiceFolders::Files(folders.Inviate()), c.Inviate);
+        EXPECT_FALSE(QFileInfo::exists(journal.Path()));
+        folders.ExpectEveryInvoiceInExactlyOnePlace();
+    }
+}
+
+// A record that is not one this system wrote stops the cycle before it sends or moves anything.
+TEST_F(OutgoingDispatchTest, ADamagedRecordStopsTheCycleAndTouchesNothing)
+{
+    const QString path = TDispatchJournal(Folders.Outgoing()).Path();
+    const QString entry = R"({"file":"D.xml","size":1,"sha256":")" + QString(64, '0') + R"(","idCoda":"3"})";
+    const std::vector<std::pair<QByteArray, QString>> cases = {
+        {"{\"version\":1,\"accepted\":[", "JSON non valido"},
+        {"{\"version\":2,\"accepted\":[]}", "versione sconosciuta"},
+        {"{\"version\":1}", "elenco mancante"},
+        {"{\"version\":1,\"accepted\":[" + QString(entry).replace("D.xml", "../D.xml").toUtf8() + "]}",
+         "voce non valida"},
+        {"{\"version\":1,\"accepted\":[" + QString(entry).replace("\"3\"", "3").toUtf8() + "]}",
+         "voce non valida"},
+    };
+    Folders.Drop("D.xml");
+    for (const auto& [bytes, what] : cases) {
+        SCOPED_TRACE(bytes.toStdString());
+        WriteBytes(path, bytes);
+        EXPECT_EQ(Tick(), "Registro invii danneggiato: " + path + " (" + what + ")");
+        EXPECT_EQ(ReadBytes(path), bytes);
+    }
+    QFile::remove(path);
+    ASSERT_TRUE(QFile::link(Folders.InOutgoing("D.xml"), path));
+    EXPECT_EQ(Tick(), "Registro invii danneggiato: " + path + " (non è un file regolare del sistema)");
+
+    EXPECT_TRUE(Backend.Requests().empty());
+    EXPECT_TRUE(Waits.empty());
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), QStringList{"D.xml"});
+}
+
+// While another cycle serves the folder (here: another holder of its lock), a tick sends nothing.
+TEST_F(OutgoingDispatchTest, AFolderServedByAnotherCycleIsLeftToIt)
+{
+    Folders.Drop("L.xml");
+    {
+        const TFileLock other = TFileLock::TryAcquire(Folders.InOutgoing(kDispatchLockName));
+        ASSERT_EQ(other.State(), TFileLock::TState::Held);
+        EXPECT_EQ(Tick(), "");
+        EXPECT_TRUE(Backend.Requests().empty());
+        EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), QStringList{"L.xml"});
+    }
+    Backend.PushAnswer(Accepted("1"));
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Inviate()), QStringList{"L_1.xml"});
 }
 
 TEST_F(OutgoingDispatchTest, AnErrorTextThatCannotBeWrittenKeepsTheFileAndEndsTheCycle)
