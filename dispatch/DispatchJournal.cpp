@@ -1,11 +1,11 @@
 #include "dispatch/DispatchJournal.h"
 
 #include "dispatch/OutgoingDispatch.h"
-#include "json/Json.h"
 #include "util/Errors.h"
 #include "util/SafeWrite.h"
 #include "util/Text.h"
 #include "util/UniqueFd.h"
+#include "json/Json.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -45,7 +45,8 @@ bool ReadRegularFile(const QByteArray& path, qint64 limit, QByteArray& bytes)
 
 [[noreturn]] void ThrowCannotCreate(const QString& path, int error)
 {
-    throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, SystemErrorText(error)), error);
+    throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, SystemErrorText(error)),
+                      error);
 }
 
 [[noreturn]] void ThrowDamaged(const QString& path, const QString& what)
@@ -69,7 +70,8 @@ bool IsSha256Hex(const QString& text)
     if (text.size() != 64)
         return false;
     for (QChar c : text)
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+              (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
             return false;
     return true;
 }
@@ -131,7 +133,8 @@ void TDispatchJournal::Load()
             return;
         if (error == EINVAL || error == ELOOP)
             ThrowDamaged(FPath, QStringLiteral("non è un file regolare del sistema"));
-        throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(FPath, SystemErrorText(error)), error);
+        throw EInOutError(QStringLiteral("Cannot open file \"%1\". %2").arg(FPath, SystemErrorText(error)),
+                          error);
     }
 
     const std::unique_ptr<TJSONValue> root = ParseJsonUtf8(bytes);

@@ -123,9 +123,9 @@ void TOutgoingDispatch::ProcessOutgoingInvoices()
         // A folder that is not there has nothing to send.
         if (lock.Error() == ENOENT || lock.Error() == ENOTDIR)
             return;
-        throw EInOutError(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(lockPath, SystemErrorText(lock.Error())),
-            lock.Error());
+        throw EInOutError(QStringLiteral("Blocco della cartella per l'invio non riuscito: %1. %2")
+                              .arg(lockPath, SystemErrorText(lock.Error())),
+                          lock.Error());
     }
 
     TDispatchJournal journal(FFolder);

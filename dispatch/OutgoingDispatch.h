@@ -2,10 +2,10 @@
 
 #include "util/Errors.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
-#include <QSet>
 #include <functional>
 #include <optional>
 

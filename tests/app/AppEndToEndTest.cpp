@@ -230,9 +230,11 @@ TEST_F(AppEndToEndTest, AFailedMoveKeepsTheFileWhichIsNeverSentAgain)
     Folders->Drop("A.xml");
 
     Start();
-    const QString failure = "Errore in archiviazione fattura dopo invio: A.xml -> " + Folders->InInviate("A_1.xml");
+    const QString failure =
+        "Errore in archiviazione fattura dopo invio: A.xml -> " + Folders->InInviate("A_1.xml");
     // The first tick's move fails, and so does the next tick's attempt to archive the accepted file.
-    ASSERT_TRUE(WaitUntil([&] { return LogMessages("ERR").size() >= 2; }, 60000)) << Diagnostics().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return LogMessages("ERR").size() >= 2; }, 60000))
+        << Diagnostics().toStdString();
     EXPECT_EQ(Backend->Invoices().size(), 1u);
     EXPECT_EQ(InvoiceFolders::Files(Folders->Outgoing()), QStringList{"A.xml"});
 
@@ -309,10 +311,9 @@ TEST_F(AppEndToEndTest, KilledDuringDispatchEveryInvoiceIsInExactlyOnePlace)
             const std::string& last = requests.back().Files.front().FileName;
             TDispatchJournal journal(Folders->Outgoing());
             journal.Load();
-            const bool recorded = std::any_of(journal.Entries().begin(), journal.Entries().end(),
-                                              [&](const TAcceptedUpload& entry) {
-                                                  return entry.FileName.toStdString() == last;
-                                              });
+            const bool recorded = std::any_of(
+                journal.Entries().begin(), journal.Entries().end(),
+                [&](const TAcceptedUpload& entry) { return entry.FileName.toStdString() == last; });
             if (!recorded && QFileInfo::exists(Folders->InOutgoing(QString::fromStdString(last))))
                 ++inFlightAtKill[last];
         }
@@ -365,7 +366,8 @@ TEST_F(AppEndToEndTest, TwoProgramsOnOneFolderSendEachInvoiceOnce)
     int skipped = 0;
     for (const QString& workDir : {first, second})
         for (const LogLine& line : Log(workDir))
-            if (line.Tag == "WRN" && line.Message.startsWith("Invio saltato: la cartella " + Folders->Outgoing()))
+            if (line.Tag == "WRN" &&
+                line.Message.startsWith("Invio saltato: la cartella " + Folders->Outgoing()))
                 ++skipped;
     EXPECT_GE(skipped, 1);
 }

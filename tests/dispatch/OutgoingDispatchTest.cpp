@@ -433,6 +433,15 @@ TEST_F(OutgoingDispatchTest, AFolderServedByAnotherCycleIsLeftToIt)
     Backend.PushAnswer(Accepted("1"));
     EXPECT_EQ(Tick(), "");
     EXPECT_EQ(InvoiceFolders::Files(Folders.Inviate()), QStringList{"L_1.xml"});
+
+    // A lock that cannot be taken at all stops the cycle before it sends anything.
+    Folders.Drop("M.xml");
+    const QString lockPath = Folders.InOutgoing(kDispatchLockName);
+    ASSERT_TRUE(QFile::remove(lockPath) && QDir().mkdir(lockPath));
+    EXPECT_EQ(Tick(),
+              "Blocco della cartella per l'invio non riuscito: " + lockPath + ". " + SystemErrorText(EISDIR));
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), QStringList{"M.xml"});
+    EXPECT_EQ(Backend.Requests().size(), 1u);
 }
 
 TEST_F(OutgoingDispatchTest, AnErrorTextThatCannotBeWrittenKeepsTheFileAndEndsTheCycle)
