@@ -8,7 +8,9 @@
 #include "json/Json.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -126,6 +128,7 @@ TDispatchJournal::TDispatchJournal(const QString& folder)
 void TDispatchJournal::Load()
 {
     FEntries.clear();
+    RemoveLeftTemporaries();
     QByteArray bytes;
     if (!ReadRegularFile(QFile::encodeName(FPath), kMaxJournalBytes, bytes)) {
         const int error = errno;
@@ -154,6 +157,18 @@ void TDispatchJournal::Load()
             ThrowDamaged(FPath, QStringLiteral("voce non valida"));
         FEntries.push_back(std::move(*entry));
     }
+}
+
+void TDispatchJournal::RemoveLeftTemporaries() const
+{
+    // A crash while the record was being replaced leaves its temporary beside it ("." before the
+    // name, a random suffix after). Only the cycle that holds the folder writes the record, so
+    // whatever temporary is there now belongs to a writer that is gone.
+    const QFileInfo record(FPath);
+    const QStringList left = record.dir().entryList({QLatin1Char('.') + kFileName + QStringLiteral(".*")},
+                                                    QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : left)
+        ::unlink(QFile::encodeName(record.dir().filePath(name)).constData());
 }
 
 void TDispatchJournal::Record(const TAcceptedUpload& upload)

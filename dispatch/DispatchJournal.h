@@ -38,7 +38,8 @@ public:
 
     const QString& Path() const { return FPath; }
 
-    // Reads the record as it is on disk (none is no entry). Throws EVornError
+    // Reads the record as it is on disk (none is no entry), after removing what a crash while it was
+    // being written left; only the holder of the folder's lock may call it. Throws EVornError
     // "Registro invii danneggiato: <path> (<what>)" when the file is not a record this system wrote.
     void Load();
     const std::vector<TAcceptedUpload>& Entries() const { return FEntries; }
@@ -50,6 +51,7 @@ public:
     static const QString kFileName;
 
 private:
+    void RemoveLeftTemporaries() const;
     void Save();
 
     QString FPath;

@@ -87,8 +87,12 @@ public:
         return name.endsWith("_ERRORE.log") || (name.startsWith('.') && name.contains("_ERRORE.log."));
     }
 
-    // The dispatch cycle's own lock and record of accepted uploads, kept in the outgoing folder.
-    static bool IsDispatchBookkeeping(const QString& name) { return name.startsWith(".vorn-dispatch."); }
+    // The dispatch cycle's own lock and record of accepted uploads, kept in the outgoing folder, and
+    // the temporary a kill may leave while the record is being replaced.
+    static bool IsDispatchBookkeeping(const QString& name)
+    {
+        return name.startsWith(".vorn-dispatch.") || name.startsWith("..vorn-dispatch.journal.");
+    }
 
     // Names of the files in a folder, sorted; error text files left out unless asked for, and the
     // cycle's bookkeeping always.

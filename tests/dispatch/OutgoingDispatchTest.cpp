@@ -375,6 +375,9 @@ TEST_F(OutgoingDispatchTest, ARecordedAcceptanceIsArchivedWithoutASecondUpload)
         TDispatchJournal journal(folders.Outgoing());
         journal.Record({"R.xml", *ContentOfFile(folders.InOutgoing("R.xml")), "55"});
         c.AfterTheCut(folders);
+        // What a kill while the record was being replaced leaves beside it.
+        const QString leftTemporary = folders.InOutgoing("..vorn-dispatch.journal.Xq3Tz9");
+        WriteBytes(leftTemporary, "{\"version\":1,\"acc");
         Backend.ClearRequests();
         Backend.PushAnswer(Accepted("56"));
 
@@ -385,6 +388,7 @@ TEST_F(OutgoingDispatchTest, ARecordedAcceptanceIsArchivedWithoutASecondUpload)
         EXPECT_EQ(uploaded, c.Uploaded);
         EXPECT_EQ(InvoiceFolders::Files(folders.Inviate()), c.Inviate);
         EXPECT_FALSE(QFileInfo::exists(journal.Path()));
+        EXPECT_FALSE(QFileInfo::exists(leftTemporary));
         folders.ExpectEveryInvoiceInExactlyOnePlace();
     }
 }
