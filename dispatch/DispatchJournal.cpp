@@ -187,10 +187,12 @@ void TDispatchJournal::Save()
 {
     const QByteArray path = QFile::encodeName(FPath);
     if (FEntries.empty()) {
+        // Not flushed: an entry that a power cut brings back is dropped by the next cycle, whose
+        // file is gone by then. Journaling file systems write the move to disk no later than this
+        // removal, which came after it.
         if (::unlink(path.constData()) != 0 && errno != ENOENT)
             throw EInOutError(
                 QStringLiteral("Cannot delete file \"%1\". %2").arg(FPath, SystemErrorText(errno)), errno);
-        SyncFolder(FolderOf(path));
         return;
     }
     TJSONObject record;

@@ -205,9 +205,6 @@ void TOutgoingDispatch::ArchiveAccepted(const QString& N, const TArchiveName& ar
 {
     const QString inviate = JoinPath(FFolder, kCartellaInviate);
     MoveOrFail(N, JoinPath(inviate, archive.Base + QLatin1Char('_') + SafeNamePart(Q) + archive.Extension));
-    // The record of the acceptance may only go once the move itself survives a power cut.
-    SyncFolder(QFile::encodeName(inviate));
-    SyncFolder(QFile::encodeName(FFolder));
 }
 
 void TOutgoingDispatch::ArchiveRefused(const QString& N, const TArchiveName& archive,
