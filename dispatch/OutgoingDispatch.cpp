@@ -77,8 +77,9 @@ void WriteErrorText(const QString& path, const QString& N, const QString& messag
 }
 
 TOutgoingDispatch::TOutgoingDispatch(QString folder, QStringList xmlMask, TDVBackendService& client,
-                                     std::function<void(quint32)> wait)
-    : FFolder(std::move(folder)), FXmlMask(std::move(xmlMask)), FClient(client), FWait(std::move(wait))
+                                     std::function<void(quint32)> wait, std::function<bool()> stopRequested)
+    : FFolder(std::move(folder)), FXmlMask(std::move(xmlMask)), FClient(client), FWait(std::move(wait)),
+      FStopRequested(std::move(stopRequested))
 {}
 
 QString TOutgoingDispatch::SendInvoice(const QString& N, bool FatturaInversa)
@@ -100,6 +101,8 @@ void TOutgoingDispatch::ProcessOutgoingInvoices()
     FWait(kPauseBeforeUploadMs);
 
     for (const QString& N : *names) {
+        if (FStopRequested && FStopRequested())
+            return;
         const qsizetype dot = N.lastIndexOf(QLatin1Char('.'));
         if (dot < 0)
             continue;
