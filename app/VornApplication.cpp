@@ -4,19 +4,6 @@
 
 #include <cstdio>
 
-QString ExceptionMessage(std::exception_ptr failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const EVornError& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Eccezione sconosciuta");
-    }
-}
-
 TVornApplication::TVornApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 void TVornApplication::SetExceptionHandler(TExceptionHandler handler)

@@ -1,13 +1,11 @@
 #pragma once
 
+#include "util/Errors.h"
+
 #include <QApplication>
 #include <QString>
 #include <exception>
 #include <functional>
-
-// The message text a person reads for a failure: the system's own text for our failures, the
-// library's text for any other exception.
-QString ExceptionMessage(std::exception_ptr failure);
 
 // The application object. Every exception that escapes the handling of an event ends here instead
 // of terminating the process, and goes to the exception handler that the main window installs.

@@ -1,9 +1,10 @@
 #include "app/Form_Main.h"
 #include "app/MessageBox.h"
-#include "app/TerminationSignals.h"
 #include "app/VornApplication.h"
 #include "backend/HttpsClient.h"
+#include "util/ProcessSignals.h"
 
+#include <csignal>
 #include <memory>
 
 int main(int argc, char** argv)
@@ -17,7 +18,7 @@ int main(int argc, char** argv)
 
     std::unique_ptr<TfrmMain> form;
     bool stopRequested = false;
-    const TTerminationSignals terminationSignals([&] {
+    const TProcessSignals terminationSignals({SIGTERM, SIGINT}, [&](int) {
         stopRequested = true;
         // A modal box (for instance one shown while the window is being created) is closed first.
         QApplication::closeAllWindows();

@@ -80,8 +80,9 @@ void WriteErrorText(const QString& path, const QString& N, const QString& messag
 }
 
 TOutgoingDispatch::TOutgoingDispatch(QString folder, QStringList xmlMask, TDVBackendService& client,
-                                     std::function<void(quint32)> wait)
-    : FFolder(std::move(folder)), FXmlMask(std::move(xmlMask)), FClient(client), FWait(std::move(wait))
+                                     std::function<void(quint32)> wait, std::function<bool()> stopRequested)
+    : FFolder(std::move(folder)), FXmlMask(std::move(xmlMask)), FClient(client), FWait(std::move(wait)),
+      FStopRequested(std::move(stopRequested))
 {}
 
 QString TOutgoingDispatch::SendInvoice(const QString& N, bool FatturaInversa)
@@ -141,6 +142,8 @@ void TOutgoingDispatch::ProcessOutgoingInvoices()
     FWait(kPauseBeforeUploadMs);
 
     for (const QString& N : *names) {
+        if (FStopRequested && FStopRequested())
+            return;
         const std::optional<TArchiveName> archive = ArchiveNameOf(N);
         // Accepted already; its archiving failed just now and is tried again at the next cycle.
         if (!archive || unarchived.contains(N))

@@ -49,9 +49,11 @@ class TOutgoingDispatch
 {
 public:
     // wait(ms) is the pause before the uploads; the window passes WaitPumping so that its events
-    // (a tray double-click among them) go on being handled meanwhile.
+    // (a tray double-click among them) go on being handled meanwhile. stopRequested, when given,
+    // is asked before every invoice: once it holds, the pass ends after the invoice in hand, and
+    // the files not yet looked at stay for the next one.
     TOutgoingDispatch(QString folder, QStringList xmlMask, TDVBackendService& client,
-                      std::function<void(quint32)> wait);
+                      std::function<void(quint32)> wait, std::function<bool()> stopRequested = {});
 
     void ProcessOutgoingInvoices();
 
@@ -81,6 +83,7 @@ private:
     QStringList FXmlMask;
     TDVBackendService& FClient;
     std::function<void(quint32)> FWait;
+    std::function<bool()> FStopRequested;
 };
 
 // Writes the error text file of a refused invoice: three lines in Windows-1252, each ending with

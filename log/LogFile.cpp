@@ -173,10 +173,11 @@ QChar DateSeparatorOf(const QString& shortDateFormat)
     return u'/';
 }
 
-TLogFile::TLogFile(QString fileName, std::int32_t maxSize)
+TLogFile::TLogFile(QString fileName, std::int32_t maxSize, TLineEcho echo)
     : FFileName(std::move(fileName)), FMaxSize(maxSize),
       // The default locale is the user's regional settings unless the program chose another.
-      FDateSeparator(DateSeparatorOf(QLocale().dateFormat(QLocale::ShortFormat)))
+      FDateSeparator(DateSeparatorOf(QLocale().dateFormat(QLocale::ShortFormat))),
+      FEcho(std::move(echo))
 {
     // A failure here leaves no object, so nothing more is written (no "Log Stop" either).
     const QByteArray path = NativePath(FFileName);
@@ -189,6 +190,10 @@ TLogFile::TLogFile(QString fileName, std::int32_t maxSize)
         AppendToFile(path, startLines);
     else
         CreateFile(path, startLines);
+    if (FEcho) {
+        FEcho(lfNormal, QStringLiteral("Log Start"));
+        FEcho(lfNormal, QStringLiteral("Log Level: ") + LogLevelName(FLevel));
+    }
     FActive = true;
 }
 
@@ -199,6 +204,8 @@ TLogFile::~TLogFile()
     try {
         std::lock_guard lock(FLock);
         AppendToFile(NativePath(FFileName), EncodeLine(lfNormal, QStringLiteral("Log Stop")));
+        if (FEcho)
+            FEcho(lfNormal, QStringLiteral("Log Stop"));
     } catch (...) {
         // Shut-down goes on without its stop line; the log never reports on itself.
     }
@@ -294,6 +301,8 @@ void TLogFile::DoWriteLog(TTagLogFile level, const QString& msg)
     if (++FCountW > kLinesBeforeSizeCheck)
         CheckLogSize();
     AppendToFile(NativePath(FFileName), EncodeLine(level, msg));
+    if (FEcho)
+        FEcho(level, msg);
 }
 
 void TLogFile::CheckLogSize()

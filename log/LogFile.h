@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -29,8 +30,13 @@ class TLogFile
 public:
     static constexpr std::int32_t kDefaultMaxSize = 10485760;
 
+    // Where every line that goes into the file also goes, as it is written: the agent's standard
+    // error under a service manager, for the journal. Given at construction, so that the start
+    // lines go there too. It must not throw.
+    using TLineEcho = std::function<void(TTagLogFile level, const QString& message)>;
+
     // Throws (EInOutError and friends) when the log cannot be opened or created.
-    explicit TLogFile(QString fileName, std::int32_t maxSize = kDefaultMaxSize);
+    explicit TLogFile(QString fileName, std::int32_t maxSize = kDefaultMaxSize, TLineEcho echo = {});
     virtual ~TLogFile();
     TLogFile(const TLogFile&) = delete;
     TLogFile& operator=(const TLogFile&) = delete;
@@ -72,6 +78,7 @@ private:
     std::atomic<TTagLogFile> FLevel{lfWarning};
     std::chrono::milliseconds FWriteDelay{100};
     QChar FDateSeparator;
+    TLineEcho FEcho;
 };
 
 // The one process-wide log, created first at start-up and freed last at shut-down.

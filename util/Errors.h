@@ -32,3 +32,7 @@ private:
 
 // The operating system's text for an errno value, without trailing blanks, line breaks and full stops.
 QString SystemErrorText(int errorCode);
+
+// The message text a person reads for a failure: the system's own text for our failures, the
+// library's text for any other exception.
+QString ExceptionMessage(std::exception_ptr failure);

@@ -123,3 +123,16 @@ QString SystemErrorText(int errorCode)
         text.chop(1);
     return text;
 }
+
+QString ExceptionMessage(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EVornError& e) {
+        return e.Message();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Eccezione sconosciuta");
+    }
+}

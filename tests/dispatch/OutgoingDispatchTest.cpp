@@ -238,6 +238,22 @@ TEST_F(OutgoingDispatchTest, FilesGoInTheOrderOfTheListingWhateverTheCase)
               (QStringList{"A_100.xml", "b.xml_102.p7m", "b_101.xml", "c_103.p7m"}));
 }
 
+// A stop request (the agent's SIGTERM) ends the pass after the invoice in hand, never inside it.
+TEST_F(OutgoingDispatchTest, AStopRequestEndsThePassAfterTheInvoiceInHand)
+{
+    for (const char* name : {"A.xml", "B.xml", "C.xml"})
+        Folders.Drop(name);
+    Backend.PushAnswer(Accepted("1"));
+    TOutgoingDispatch dispatch(
+        Folders.Outgoing(), kXmlMask, Client, [](quint32) {}, [this] { return !Backend.Requests().empty(); });
+
+    dispatch.ProcessOutgoingInvoices();
+
+    EXPECT_EQ(UploadedNames(), std::vector<std::string>{"A.xml"});
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Inviate()), QStringList{"A_1.xml"});
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), (QStringList{"B.xml", "C.xml"}));
+}
+
 TEST_F(OutgoingDispatchTest, FilesThatAreNotInvoicesAreLeftAlone)
 {
     const QStringList others{"notes.txt", "senza_punto", "finisce.", "fattura.xml.bak", ".xmlx"};

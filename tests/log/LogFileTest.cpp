@@ -138,6 +138,30 @@ TEST_F(LogFileTest, TheLevelFilterPassesLinesUpToTheLevel)
     }
 }
 
+// The agent's copy for the journal: the echo gets exactly the lines of the file, in their order,
+// and none that the filter or the switch kept out.
+TEST_F(LogFileTest, TheEchoGetsExactlyTheLinesOfTheFile)
+{
+    QStringList echoed;
+    auto log = std::make_unique<TLogFile>(
+        FPath, TLogFile::kDefaultMaxSize, [&](TTagLogFile level, const QString& message) {
+            const char* tag = level == lfError ? "] ERR- " : level == lfWarning ? "] WRN- " : "]    - ";
+            echoed << QLatin1String(tag) + message;
+        });
+    log->SetWriteDelayForTesting(0ms);
+    log->WriteLog("normal");
+    log->WriteLogWrn("wrn");
+    log->SetActive(false);
+    log->WriteLogErr("while off");
+    log->SetActive(true);
+    log->WriteLogErr("err");
+    log.reset();
+
+    EXPECT_EQ(echoed, Lines(FPath));
+    // At the default level the normal lines ("normal", Log OFF / ON) stay out of both.
+    EXPECT_EQ(echoed, (QStringList{kStart, kLevelWarning, "] WRN- wrn", "] ERR- err", kStop}));
+}
+
 TEST_F(LogFileTest, SwitchingOnAndOffWritesItsLineAtNormalLevelOnly)
 {
     auto log = Open();

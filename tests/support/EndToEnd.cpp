@@ -1,5 +1,8 @@
 #include "tests/support/EndToEnd.h"
 
+#include <QElapsedTimer>
+#include <QThread>
+
 QString EndToEndServiceDomain()
 {
     return QStringLiteral(VORN_SERVICE_DOMAIN);
@@ -17,4 +20,16 @@ int EndToEndPort()
 TestPki EndToEndPki()
 {
     return TestPki::InDir(QStringLiteral(VORN_TEST_PKI_DIR));
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
 }

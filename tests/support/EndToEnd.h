@@ -9,7 +9,12 @@
 #include "tests/support/TestPki.h"
 
 #include <QString>
+#include <functional>
 
 QString EndToEndServiceDomain(); // as configured, e.g. "localhost:47443"
 int EndToEndPort();              // its port; 443 when it names none
 TestPki EndToEndPki();           // the files of the test_pki fixture (not generated here)
+
+// Asks done() every 20 ms until it holds or timeoutMs have passed; whether it held. For tests that
+// watch another process (its files, its log) from outside.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs);

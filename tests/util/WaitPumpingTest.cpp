@@ -68,4 +68,17 @@ TEST(WaitPumping, DoesNotSpin)
     EXPECT_LT(ThreadCpuMs() - cpuBefore, 150);
 }
 
+// A stop request handled during the wait ends it then, not at the deadline.
+TEST(WaitPumping, UntilEndsOnceTheConditionHoldsAfterAnEvent)
+{
+    bool stop = false;
+    QTimer::singleShot(100, [&] { stop = true; });
+    QElapsedTimer clock;
+    clock.start();
+    WaitPumpingUntil(10000, [&] { return stop; });
+    EXPECT_TRUE(stop);
+    EXPECT_GE(clock.elapsed(), 100);
+    EXPECT_LT(clock.elapsed(), 2000);
+}
+
 } // namespace

@@ -1,4 +1,4 @@
-#include "app/TerminationSignals.h"
+#include "util/ProcessSignals.h"
 
 #include "util/Errors.h"
 
@@ -10,13 +10,14 @@
 namespace {
 
 volatile std::sig_atomic_t gWriteFd = -1;
-constexpr int kSignals[] = {SIGTERM, SIGINT};
+volatile std::sig_atomic_t gReceived[NSIG] = {};
 
-extern "C" void OnTerminationSignal(int)
+extern "C" void OnProcessSignal(int signal)
 {
     const int savedErrno = errno;
-    const char byte = 1;
-    // A full pipe already holds a pending request: nothing is lost by dropping this one.
+    gReceived[signal] = 1;
+    const char byte = static_cast<char>(signal);
+    // A full pipe already holds pending signals; the flag above still records this one.
     [[maybe_unused]] const ssize_t ignored = ::write(gWriteFd, &byte, 1);
     errno = savedErrno;
 }
@@ -32,7 +33,8 @@ void SetHandler(int signal, void (*handler)(int))
 
 } // namespace
 
-TTerminationSignals::TTerminationSignals(std::function<void()> onSignal) : FOnSignal(std::move(onSignal))
+TProcessSignals::TProcessSignals(std::initializer_list<int> handled, std::function<void(int)> onSignal)
+    : FSignals(handled), FOnSignal(std::move(onSignal))
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -43,21 +45,29 @@ TTerminationSignals::TTerminationSignals(std::function<void()> onSignal) : FOnSi
 
     FNotifier = std::make_unique<QSocketNotifier>(FReadEnd.Get(), QSocketNotifier::Read);
     connect(FNotifier.get(), &QSocketNotifier::activated, this, [this] { Drain(); });
-    for (int signal : kSignals)
-        SetHandler(signal, OnTerminationSignal);
+    for (int signal : FSignals) {
+        gReceived[signal] = 0;
+        SetHandler(signal, OnProcessSignal);
+    }
 }
 
-TTerminationSignals::~TTerminationSignals()
+TProcessSignals::~TProcessSignals()
 {
-    for (int signal : kSignals)
+    for (int signal : FSignals)
         SetHandler(signal, SIG_DFL);
     gWriteFd = -1;
 }
 
-void TTerminationSignals::Drain()
+bool TProcessSignals::Received(int signal)
+{
+    return signal > 0 && signal < NSIG && gReceived[signal] != 0;
+}
+
+void TProcessSignals::Drain()
 {
     char buffer[64];
-    while (::read(FReadEnd.Get(), buffer, sizeof buffer) > 0) {
-    }
-    FOnSignal();
+    ssize_t n;
+    while ((n = ::read(FReadEnd.Get(), buffer, sizeof buffer)) > 0)
+        for (ssize_t i = 0; i < n; ++i)
+            FOnSignal(static_cast<unsigned char>(buffer[i]));
 }
