@@ -345,12 +345,11 @@ QByteArray ApplySplice(const TDocument& document, const TSplice& splice)
 // old file or the new one, never a half-written one.
 bool ReplaceConfigFile(const QString& fileName, const QByteArray& bytes)
 {
-    QByteArray target = QFile::encodeName(fileName);
-    // Through a symbolic link the file it names is replaced, and the link stays.
-    if (char* real = ::realpath(target.constData(), nullptr)) {
-        target = real;
-        std::free(real);
-    }
+    // Through a link of ours the file it names is replaced, and the link stays; a link somebody
+    // else planted is not written through.
+    QByteArray target;
+    if (ResolveOwnLink(QFile::encodeName(fileName), target) != 0)
+        return false;
     // The file holds the password: a new one is for its owner only, an existing one keeps its mode.
     return ReplaceFile(target, bytes, 0600) == 0;
 }

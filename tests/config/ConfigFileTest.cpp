@@ -1,5 +1,6 @@
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
+#include "tests/support/OtherUser.h"
 #include "util/Errors.h"
 
 #include <QDir>
@@ -447,6 +448,29 @@ TEST_F(ConfigFileTest, AWriteThroughASymbolicLinkKeepsTheLink)
     config.WriteString("DLV", "Database", "b");
     EXPECT_TRUE(QFileInfo(FPath).isSymLink());
     EXPECT_EQ(ReadBytes(real), QByteArray("[DLV]\r\nDatabase=b\r\n"));
+}
+
+// In a folder that others may write, a link somebody else left at the file's name must not lead
+// the write to the file it names (ours, the previous test, is followed).
+TEST_F(ConfigFileTest, ALinkSomebodyElsePlantedIsNotWrittenThrough)
+{
+    if (!CanBecomeOtherUser())
+        GTEST_SKIP() << "only root can plant a link as another user";
+    const QString victim = FDir.filePath("victim.ini");
+    WriteBytes(victim, "[DLV]\r\nDatabase=a\r\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(FDir.path()).constData(), 0777), 0);
+    ASSERT_EQ(RunAsOtherUser([&] { return QFile::link(victim, FPath) ? 0 : 1; }), 0);
+
+    TConfigFile config(FPath);
+    try {
+        config.WriteString("DLV", "Database", "b");
+        ADD_FAILURE() << "written";
+    } catch (const EVornError& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + FPath);
+    }
+    EXPECT_EQ(ReadBytes(victim), QByteArray("[DLV]\r\nDatabase=a\r\n"));
+    EXPECT_TRUE(QFileInfo(FPath).isSymLink());
+    EXPECT_EQ(Entries(), (QStringList{"victim.ini", "VORN_Automatic.ini"}));
 }
 
 } // namespace

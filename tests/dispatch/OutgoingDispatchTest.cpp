@@ -487,6 +487,36 @@ TEST_F(OutgoingDispatchTest, AnErrorTextThatCannotBeWrittenKeepsTheFileAndEndsTh
     }
 }
 
+// Errori may be writable by others: a link left there at the error text's name, or at the fixed
+// name that error texts were once staged under, must not take the error text elsewhere.
+TEST_F(OutgoingDispatchTest, ALinkPlantedInErroriDoesNotRedirectTheErrorText)
+{
+    const struct
+    {
+        const char* Invoice;
+        const char* Link;
+    } cases[] = {
+        {"L1.xml", "L1.xml_ERRORE.log"},
+        {"L2.xml", "L2.xml_ERRORE.log.tmp"},
+    };
+    const QString victim = Dir.path() + "/victim.txt";
+    WriteBytes(victim, "precious");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Link);
+        ASSERT_TRUE(QFile::link(victim, Folders.InErrori(c.Link)));
+        Folders.Drop(c.Invoice);
+        Backend.PushAnswer(Refused("Rifiutata"));
+
+        EXPECT_EQ(Tick(), "");
+
+        EXPECT_EQ(ReadBytes(victim), "precious");
+        const QString errorText = Folders.InErrori(QString(c.Invoice) + "_ERRORE.log");
+        EXPECT_FALSE(QFileInfo(errorText).isSymLink());
+        EXPECT_EQ(ReadBytes(errorText), ErrorText(c.Invoice, "Rifiutata"));
+        QFile::remove(Folders.InErrori(c.Link)); // the link itself, so the folders hold invoices only
+    }
+}
+
 // Both names in Errori taken (the same name refused twice within one second): the move would
 // fail, and the error text must not replace the one of the invoice that holds the name.
 TEST_F(OutgoingDispatchTest, WhenTheTimestampedNameIsTakenTooNothingIsOverwritten)
