@@ -90,6 +90,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TValueCase{"Database=\"\"", ""}, TValueCase{"Database=", ""},
                       TValueCase{"Database=a=b", "a=b"}, TValueCase{"Database=\"a\" b \"c\"", "a\" b \"c"},
                       TValueCase{"DATABASE=upper", "upper"}, TValueCase{"Database=Citt\xE0 \x80", "Città €"},
+                      // UTF-8 without a mark, as Linux editors write it; bytes that are not all
+                      // valid UTF-8 stay Windows-1252.
+                      TValueCase{"Database=Citt\xC3\xA0 \xE2\x82\xAC", "Città €"},
+                      TValueCase{"Database=Citt\xC3\xA0 \xE0", "CittÃ\u00A0 à"},
                       TValueCase{";Database=comment", "default"}, TValueCase{"Database", "default"},
                       TValueCase{"Databases=other", "default"}));
 
@@ -295,15 +299,19 @@ TEST_F(ConfigFileTest, AUtf16FileIsReadAndWrittenAsUtf16)
               Utf16Le("[DLV]\r\nDatabase=abc\r\nUsername=Ωmega\r\n\r\n[FE]\nCheckIntervalSec=0x3C\n"));
 }
 
-TEST_F(ConfigFileTest, AUtf8FileWithByteOrderMarkKeepsItsFirstSection)
+TEST_F(ConfigFileTest, AUtf8FileIsReadAndWrittenAsUtf8WithOrWithoutByteOrderMark)
 {
-    WriteBytes(FPath, "\xEF\xBB\xBF[DLV]\r\nDatabase=Citt\xC3\xA0\r\n");
-    TConfigFile config(FPath);
-    EXPECT_EQ(config.ReadString("DLV", "Database", ""), "Città");
-    config.WriteString("DLV", "Username", "日本");
-    EXPECT_EQ(
-        ReadBytes(FPath),
-        QByteArray("\xEF\xBB\xBF[DLV]\r\nDatabase=Citt\xC3\xA0\r\nUsername=\xE6\x97\xA5\xE6\x9C\xAC\r\n"));
+    for (const QByteArray& mark : {QByteArray("\xEF\xBB\xBF"), QByteArray()}) {
+        SCOPED_TRACE(mark.isEmpty() ? "without a mark" : "with a mark, which keeps the first section");
+        WriteBytes(FPath, mark + "[FE]\r\nCartellaDaInviare=/srv/Fatture \xC3\xA8\r\n");
+        TConfigFile config(FPath);
+        EXPECT_EQ(config.ReadString("FE", "CartellaDaInviare", ""), "/srv/Fatture è");
+        config.WriteString("FE", "Database", "Città");
+        config.WriteString("DLV", "Username", "日本");
+        EXPECT_EQ(ReadBytes(FPath),
+                  mark + "[FE]\r\nCartellaDaInviare=/srv/Fatture \xC3\xA8\r\nDatabase=Citt\xC3\xA0\r\n"
+                         "[DLV]\r\nUsername=\xE6\x97\xA5\xE6\x9C\xAC\r\n");
+    }
 }
 
 TEST_F(ConfigFileTest, EveryReadSeesTheFileAsItIsOnDisk)
