@@ -18,7 +18,11 @@
 // A folder that does not exist or cannot be read gives an empty list.
 std::unique_ptr<QStringList> ListFolder(const QString& mask);
 // The same, ordered by the given locale instead of the user's (QLocale::system()).
-std::unique_ptr<QStringList> ListFolder(const QString& mask, const QLocale& locale);
+// A name whose bytes are not valid in the file-name encoding (UTF-8) is never listed: it could not
+// be opened again under the text handed out. When `unmappable` is given, such names of files that
+// match the pattern are added to it as they can be shown, each undecodable byte sequence as "?".
+std::unique_ptr<QStringList> ListFolder(const QString& mask, const QLocale& locale,
+                                        QStringList* unmappable = nullptr);
 
 // A folder is there: a path whose attributes say folder (a link counts when its target does), or
 // one whose attributes we may not read (it is there, we just cannot look). Only a path that is

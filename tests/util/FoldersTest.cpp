@@ -121,6 +121,10 @@ TEST_F(ListFolderTest, SkipsNamesThatCannotBeReopened)
     ASSERT_GE(fd, 0);
     close(fd);
     EXPECT_EQ(List(Mask()), QStringList{"good.xml"});
+    // Shown to the caller that asks, the byte it cannot decode as "?".
+    QStringList unmappable;
+    EXPECT_EQ(*ListFolder(Mask(), QLocale::c(), &unmappable), QStringList{"good.xml"});
+    EXPECT_EQ(unmappable, QStringList{"bad?.xml"});
 }
 
 } // namespace
