@@ -10,7 +10,6 @@
 #include "util/Text.h"
 #include "util/Timestamp.h"
 
-#include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QSet>
@@ -47,7 +46,7 @@ void EnsureSubFolder(const QString& folder, const QString& name, const QString& 
     const QString path = JoinPath(folder, name);
     if (FolderExists(path))
         return;
-    if (!QDir().mkdir(path))
+    if (!MakeFolder(path))
         throw EVornError(failureText + path);
 }
 

@@ -168,3 +168,12 @@ bool FolderExists(const QString& path)
         return S_ISDIR(info.st_mode);
     return errno == EACCES || errno == EPERM;
 }
+
+bool MakeFolder(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    if (::mkdir(native.constData(), 0777) == 0)
+        return true;
+    struct stat info;
+    return errno == EEXIST && ::stat(native.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <memory>
 
-// Folders: what files one holds, and whether one is there. Reports by result, never throws.
+// Folders: what files one holds, whether one is there, making one. Reports by result, never throws.
 
 // The names (no folder part) of the files in the folder of mask = folder + separator + pattern,
 // sorted ascending without regard to case in the locale's linguistic order. Either "/" or "\" ends
@@ -28,3 +28,7 @@ std::unique_ptr<QStringList> ListFolder(const QString& mask, const QLocale& loca
 // one whose attributes we may not read (it is there, we just cannot look). Only a path that is
 // missing or cannot name anything counts as missing; a file is not a folder.
 bool FolderExists(const QString& path);
+
+// Makes one folder level (mode 0777 less the umask). A folder that the creation finds already there,
+// made by another process since the caller looked, counts as made.
+bool MakeFolder(const QString& path);
