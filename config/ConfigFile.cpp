@@ -358,7 +358,8 @@ QByteArray ApplySplice(const TDocument& document, const TSplice& splice)
 }
 
 // Writes the whole file beside the old one and renames it over: a failure or a crash leaves the
-// old file or the new one, never a half-written one.
+// old file or the new one, never a half-written one. Only where the folder refuses a new file is
+// the file rewritten in place.
 bool ReplaceConfigFile(const QString& fileName, const QByteArray& bytes)
 {
     // Through a link of ours the file it names is replaced, and the link stays; a link somebody
@@ -367,7 +368,12 @@ bool ReplaceConfigFile(const QString& fileName, const QByteArray& bytes)
     if (ResolveOwnLink(QFile::encodeName(fileName), target) != 0)
         return false;
     // The file holds the password: a new one is for its owner only, an existing one keeps its mode.
-    return ReplaceFile(target, bytes, 0600) == 0;
+    const int error = ReplaceFile(target, bytes, 0600);
+    // A shared install may leave the folder read-only and the file writable: nothing can go beside
+    // the file, but the file itself can still take the new text.
+    if (error == EACCES || error == EPERM)
+        return RewriteInPlace(target, bytes) == 0;
+    return error == 0;
 }
 
 } // namespace

@@ -226,3 +226,21 @@ int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode)
     (void)SyncFolder(FolderOf(target));
     return 0;
 }
+
+int RewriteInPlace(const QByteArray& path, QByteArrayView bytes)
+{
+    TUniqueFd fd(::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info
+    {
+    };
+    if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0)
+        return errno;
+    if (!S_ISREG(info.st_mode))
+        return EINVAL;
+    if (const int error = WriteAll(fd.Get(), bytes))
+        return error;
+    // A shorter text must not keep the old file's tail.
+    if (::ftruncate(fd.Get(), bytes.size()) != 0 || ::fsync(fd.Get()) != 0 || ::close(fd.Release()) != 0)
+        return errno;
+    return 0;
+}

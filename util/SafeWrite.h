@@ -75,3 +75,8 @@ int ReplaceFile(const QByteArray& target, QByteArrayView bytes, mode_t mode);
 
 // Creates target holding bytes, the same way, but never replaces anything there (EEXIST).
 int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode);
+
+// Rewrites an existing regular file in place: its whole content becomes bytes and reaches the disk
+// before this returns. For a folder where no temporary can be created; unlike ReplaceFile it is not
+// atomic (a crash in the middle leaves a mix), so it is only ever the fallback. Never through a link.
+int RewriteInPlace(const QByteArray& path, QByteArrayView bytes);

@@ -417,17 +417,60 @@ TEST_F(ConfigFileTest, AFileThatCannotBeReadIsNotReplaced)
     EXPECT_TRUE(QFileInfo(FPath).isDir());
 }
 
-TEST_F(ConfigFileTest, AReadOnlyFolderFailsTheWriteAndKeepsTheFile)
+// A shared install: the folder is read-only to the user, the file is not. No temporary can go beside
+// the file, so a writable file is rewritten in place instead; a read-only one fails and stays.
+// Root passes every permission check, so as root the writes run as another user.
+TEST_F(ConfigFileTest, AReadOnlyFolderRewritesAWritableFileInPlaceAndKeepsAReadOnlyOne)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
-    WriteBytes(FPath, "[DLV]\r\nDatabase=a\r\n");
-    ASSERT_EQ(::chmod(QFile::encodeName(FDir.path()).constData(), 0500), 0);
-    TConfigFile config(FPath);
-    EXPECT_THROW(config.WriteString("DLV", "Database", "b"), EVornError);
-    ::chmod(QFile::encodeName(FDir.path()).constData(), 0700);
-    EXPECT_EQ(ReadBytes(FPath), QByteArray("[DLV]\r\nDatabase=a\r\n"));
-    EXPECT_EQ(Entries(), QStringList{"VORN_Automatic.ini"});
+    const struct
+    {
+        const char* Name;
+        mode_t FileMode;
+        QByteArray After;
+    } cases[] = {
+        {"writable file", 0600, "[DLV]\r\nDatabase=nuovo valore\r\nUsername=u\r\n"},
+        {"read-only file", 0400, "[DLV]\r\nDatabase=a\r\n"},
+    };
+    const QByteArray folder = QFile::encodeName(FDir.path());
+    const QByteArray file = QFile::encodeName(FPath);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ::chmod(folder.constData(), 0700);
+        WriteBytes(FPath, "[DLV]\r\nDatabase=a\r\n");
+        ASSERT_EQ(::chmod(file.constData(), c.FileMode), 0);
+        ASSERT_EQ(::chmod(folder.constData(), 0500), 0);
+        if (CanBecomeOtherUser()) {
+            ASSERT_TRUE(GiveToOtherUser(FDir.path()) && GiveToOtherUser(FPath));
+        }
+        struct stat before
+        {
+        };
+        ASSERT_EQ(::stat(file.constData(), &before), 0);
+        // 0: both writes made; 1: the first refused with the message; 2: anything else.
+        const auto write = [&] {
+            try {
+                TConfigFile config(FPath);
+                config.WriteString("DLV", "Database", "nuovo valore");
+                config.WriteString("DLV", "Username", "u");
+                return 0;
+            } catch (const EVornError& e) {
+                return e.Message() == "Unable to write to " + FPath ? 1 : 2;
+            }
+        };
+
+        const int result = CanBecomeOtherUser() ? RunAsOtherUser(write) : write();
+
+        EXPECT_EQ(result, c.FileMode == 0600 ? 0 : 1);
+        EXPECT_EQ(ReadBytes(FPath), c.After);
+        struct stat after
+        {
+        };
+        ASSERT_EQ(::stat(file.constData(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten in place, not replaced";
+        EXPECT_EQ(after.st_mode & 07777, c.FileMode);
+        EXPECT_EQ(Entries(), QStringList{"VORN_Automatic.ini"});
+    }
+    ::chmod(folder.constData(), 0700);
 }
 
 TEST_F(ConfigFileTest, ANewFileIsForItsOwnerOnlyAndAnExistingOneKeepsItsMode)
