@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cerrno>
@@ -42,7 +43,7 @@ struct TByteOrderMark
     TTextEncoding encoding;
     QByteArrayView bytes;
 };
-// A file without a mark is Windows-1252, our ANSI code page.
+// A file without a mark is Windows-1252, our ANSI code page, unless it is UTF-8 (below).
 const TByteOrderMark kByteOrderMarks[] = {
     {TTextEncoding::Utf16Le, QByteArrayView("\xFF\xFE", 2)},
     {TTextEncoding::Utf8, QByteArrayView("\xEF\xBB\xBF", 3)},
@@ -110,6 +111,19 @@ QByteArray Encode(TTextEncoding encoding, const QString& text)
         break;
     }
     return ToWindows1252(text);
+}
+
+// Linux editors write UTF-8 without a mark. Bytes that are valid UTF-8 and hold at least one
+// multi-byte sequence are practically never Windows-1252 text (that would need an accented capital
+// or a symbol followed by just the right punctuation, on every such byte of the file); pure ASCII
+// reads the same either way and stays the ANSI file it always was.
+bool IsUtf8WithoutMark(QByteArrayView bytes)
+{
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return quint8(c) < 0x80; }))
+        return false;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8.decode(bytes); // the conversion runs when the result is taken
+    return !utf8.hasError();
 }
 
 bool CanEncode(TTextEncoding encoding, const QString& text)
@@ -217,12 +231,14 @@ private:
 
 TConfigFile::TDocument::TDocument(QByteArray fileBytes) : bytes(std::move(fileBytes))
 {
-    for (const auto& mark : kByteOrderMarks) {
-        if (bytes.startsWith(mark.bytes)) {
-            encoding = mark.encoding;
-            textBegin = mark.bytes.size();
-            break;
-        }
+    const auto mark = std::find_if(std::begin(kByteOrderMarks), std::end(kByteOrderMarks),
+                                   [this](const TByteOrderMark& m) { return bytes.startsWith(m.bytes); });
+    if (mark != std::end(kByteOrderMarks)) {
+        encoding = mark->encoding;
+        textBegin = mark->bytes.size();
+    } else if (IsUtf8WithoutMark(bytes)) {
+        // Written back as it came: UTF-8, still without a mark.
+        encoding = TTextEncoding::Utf8;
     }
     const qsizetype unit = encoding == TTextEncoding::Utf16Le ? 2 : 1;
     textEnd = textBegin + (bytes.size() - textBegin) / unit * unit;
@@ -342,17 +358,22 @@ QByteArray ApplySplice(const TDocument& document, const TSplice& splice)
 }
 
 // Writes the whole file beside the old one and renames it over: a failure or a crash leaves the
-// old file or the new one, never a half-written one.
+// old file or the new one, never a half-written one. Only where the folder refuses a new file is
+// the file rewritten in place.
 bool ReplaceConfigFile(const QString& fileName, const QByteArray& bytes)
 {
-    QByteArray target = QFile::encodeName(fileName);
-    // Through a symbolic link the file it names is replaced, and the link stays.
-    if (char* real = ::realpath(target.constData(), nullptr)) {
-        target = real;
-        std::free(real);
-    }
+    // Through a link of ours the file it names is replaced, and the link stays; a link somebody
+    // else planted is not written through.
+    QByteArray target;
+    if (ResolveOwnLink(QFile::encodeName(fileName), target) != 0)
+        return false;
     // The file holds the password: a new one is for its owner only, an existing one keeps its mode.
-    return ReplaceFile(target, bytes, 0600) == 0;
+    const int error = ReplaceFile(target, bytes, 0600);
+    // A shared install may leave the folder read-only and the file writable: nothing can go beside
+    // the file, but the file itself can still take the new text.
+    if (error == EACCES || error == EPERM)
+        return RewriteInPlace(target, bytes) == 0;
+    return error == 0;
 }
 
 } // namespace

@@ -27,7 +27,8 @@ public:
 
     // Throw EVornError "Unable to write to %s" (full path) when the file cannot be written.
     // A write replaces the whole file atomically (temporary file, fsync, rename): a failure or a
-    // crash leaves the old file or the new one, never a mix.
+    // crash leaves the old file or the new one, never a mix. In a folder that takes no new file, a
+    // writable file is rewritten in place instead (whole, flushed to disk).
     void WriteString(const QString& section, const QString& key, const QString& value);
     void WriteInteger(const QString& section, const QString& key, qint32 value);
     void WriteBool(const QString& section, const QString& key, bool value);

@@ -10,11 +10,12 @@
 #include "util/Text.h"
 #include "util/Timestamp.h"
 
-#include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QSet>
 
 #include <cerrno>
+#include <mutex>
 #include <sys/stat.h>
 
 namespace {
@@ -45,7 +46,7 @@ void EnsureSubFolder(const QString& folder, const QString& name, const QString& 
     const QString path = JoinPath(folder, name);
     if (FolderExists(path))
         return;
-    if (!QDir().mkdir(path))
+    if (!MakeFolder(path))
         throw EVornError(failureText + path);
 }
 
@@ -134,7 +135,10 @@ void TOutgoingDispatch::ProcessOutgoingInvoices()
     const QSet<QString> unarchived = ArchiveRecordedUploads(journal);
 
     // Taken once: files that arrive during the pause or the uploads wait for the next tick.
-    const std::unique_ptr<QStringList> names = ListFolder(JoinPath(FFolder, QStringLiteral("*.*")));
+    QStringList unmappable;
+    const std::unique_ptr<QStringList> names =
+        ListFolder(JoinPath(FFolder, QStringLiteral("*.*")), QLocale::system(), &unmappable);
+    WarnOnceAboutUnmappable(unmappable);
     // The cycle's own lock and record are no reason to pause.
     names->removeIf([](const QString& name) { return name.startsWith(kDispatchBookkeepingPrefix); });
     if (names->isEmpty())
@@ -156,6 +160,26 @@ void TOutgoingDispatch::ProcessOutgoingInvoices()
         } catch (const EInvioException& refusal) {
             ArchiveRefused(N, *archive, refusal);
         }
+    }
+}
+
+void TOutgoingDispatch::WarnOnceAboutUnmappable(const QStringList& unmappable) const
+{
+    // Once per process: a file that stays there must not fill the log at every tick.
+    static std::mutex lock;
+    static QSet<QString> reported;
+    for (const QString& shown : unmappable) {
+        if (!ArchiveNameOf(shown))
+            continue;
+        const QString path = JoinPath(FFolder, shown);
+        {
+            const std::lock_guard guard(lock);
+            if (reported.contains(path))
+                continue;
+            reported.insert(path);
+        }
+        if (AppLog)
+            AppLog->WriteLogWrn(QStringLiteral("Fattura non inviata, il nome del file non è UTF-8: ") + path);
     }
 }
 

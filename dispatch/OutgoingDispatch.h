@@ -71,6 +71,9 @@ private:
     };
     // Nothing for a file that is not an invoice.
     std::optional<TArchiveName> ArchiveNameOf(const QString& N) const;
+    // An invoice whose name is not UTF-8 cannot be opened under any text we have, so it stays where
+    // it is; it is named in a warning the first time a process sees it ("?" for the bytes).
+    void WarnOnceAboutUnmappable(const QStringList& unmappable) const;
     // Archives what the backend accepted in an earlier cycle that did not get to archive it; the
     // names whose archiving failed again, which must not be uploaded a second time.
     QSet<QString> ArchiveRecordedUploads(TDispatchJournal& journal);

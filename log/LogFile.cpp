@@ -111,10 +111,20 @@ void CutAtCtrlZ(int fd)
     }
 }
 
+// Through a link of ours the log goes where the link says; a link somebody else planted at the
+// log's name is not written through.
+QByteArray WritablePath(const QByteArray& path)
+{
+    QByteArray target;
+    if (const int error = ResolveOwnLink(path, target))
+        FailIo(error);
+    return target;
+}
+
 // Opening for appending never creates the file: a deleted log stays deleted.
 void AppendToFile(const QByteArray& path, const QByteArray& bytes)
 {
-    TUniqueFd fd(::open(path.constData(), O_RDWR | O_APPEND | O_CLOEXEC));
+    TUniqueFd fd(::open(WritablePath(path).constData(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW));
     if (!fd.IsOpen())
         FailIo(errno);
     LockForWriting(fd.Get());
@@ -123,15 +133,11 @@ void AppendToFile(const QByteArray& path, const QByteArray& bytes)
     CloseChecked(fd);
 }
 
-// Makes a new file or empties an existing one.
+// A new log appears whole, with its first lines, and never in place of anything that is there.
 void CreateFile(const QByteArray& path, const QByteArray& bytes)
 {
-    TUniqueFd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd.IsOpen())
-        FailIo(errno);
-    LockForWriting(fd.Get());
-    WriteAllOrFail(fd.Get(), bytes);
-    CloseChecked(fd);
+    if (const int error = CreateFileWhole(WritablePath(path), bytes, 0666))
+        FailIo(error);
 }
 
 qint64 FileSize(const QByteArray& path)

@@ -122,7 +122,7 @@ std::unique_ptr<QStringList> ListFolder(const QString& mask)
     return ListFolder(mask, QLocale::system());
 }
 
-std::unique_ptr<QStringList> ListFolder(const QString& mask, const QLocale& locale)
+std::unique_ptr<QStringList> ListFolder(const QString& mask, const QLocale& locale, QStringList* unmappable)
 {
     auto names = std::make_unique<QStringList>();
 
@@ -146,9 +146,13 @@ std::unique_ptr<QStringList> ListFolder(const QString& mask, const QLocale& loca
         if (raw[0] == '\0' || qstrcmp(raw, ".") == 0 || qstrcmp(raw, "..") == 0)
             continue;
         QString name = QFile::decodeName(raw);
-        if (!MatchesMask(name.toCaseFolded(), pattern) || !IsListedFile(dirFd, *entry) ||
-            !RoundTrips(raw, name))
+        if (!MatchesMask(name.toCaseFolded(), pattern) || !IsListedFile(dirFd, *entry))
             continue;
+        if (!RoundTrips(raw, name)) {
+            if (unmappable)
+                unmappable->append(name.replace(QChar::ReplacementCharacter, u'?'));
+            continue;
+        }
         names->append(std::move(name));
     }
     SortWithoutCase(*names, locale);
@@ -163,4 +167,13 @@ bool FolderExists(const QString& path)
     if (stat(QFile::encodeName(path).constData(), &info) == 0)
         return S_ISDIR(info.st_mode);
     return errno == EACCES || errno == EPERM;
+}
+
+bool MakeFolder(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    if (::mkdir(native.constData(), 0777) == 0)
+        return true;
+    struct stat info;
+    return errno == EEXIST && ::stat(native.constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }

@@ -3,6 +3,8 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,6 +72,45 @@ int SyncFolder(const QByteArray& folder)
     const TUniqueFd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir.IsOpen() || ::fsync(dir.Get()) != 0)
         return errno;
+    return 0;
+}
+
+int ResolveOwnLink(const QByteArray& path, QByteArray& resolved)
+{
+    resolved = path;
+    // The link itself, held open: what is checked is what is read, however the folder changes.
+    const TUniqueFd link(::open(path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!link.IsOpen())
+        return errno == ENOENT ? 0 : errno;
+    struct stat linkInfo
+    {
+    };
+    if (::fstat(link.Get(), &linkInfo) != 0)
+        return errno;
+    if (!S_ISLNK(linkInfo.st_mode))
+        return 0;
+    const QByteArray folder = FolderOf(path);
+    struct stat folderInfo
+    {
+    };
+    if (linkInfo.st_uid != ::geteuid() &&
+        (::stat(folder.constData(), &folderInfo) != 0 || folderInfo.st_uid != linkInfo.st_uid))
+        return ELOOP;
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlinkat(link.Get(), "", buffer, sizeof buffer);
+    if (length < 0)
+        return errno;
+    if (length == ssize_t(sizeof buffer))
+        return ENAMETOOLONG;
+    QByteArray target(buffer, length);
+    if (!target.startsWith('/'))
+        target = folder + '/' + target;
+    // A target that is not there yet is created under the name the link gives it.
+    if (char* real = ::realpath(target.constData(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    resolved = target;
     return 0;
 }
 
@@ -183,5 +224,23 @@ int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode)
         return error;
     file.Keep();
     (void)SyncFolder(FolderOf(target));
+    return 0;
+}
+
+int RewriteInPlace(const QByteArray& path, QByteArrayView bytes)
+{
+    TUniqueFd fd(::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info
+    {
+    };
+    if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0)
+        return errno;
+    if (!S_ISREG(info.st_mode))
+        return EINVAL;
+    if (const int error = WriteAll(fd.Get(), bytes))
+        return error;
+    // A shorter text must not keep the old file's tail.
+    if (::ftruncate(fd.Get(), bytes.size()) != 0 || ::fsync(fd.Get()) != 0 || ::close(fd.Release()) != 0)
+        return errno;
     return 0;
 }

@@ -21,6 +21,12 @@ QByteArray FolderOf(const QByteArray& path);
 // Flushes a folder's entries (a rename into it, a new name) to disk.
 int SyncFolder(const QByteArray& folder);
 
+// Where a write to path goes when path may be a symbolic link. A link is followed only when it is
+// ours: owned by us, or by the owner of the folder that holds it (the kernel's own rule for links in
+// sticky folders). A link that somebody else planted gives ELOOP. `resolved` is the file the link
+// names, every further link on the way resolved; path itself when it is no link or nothing is there.
+int ResolveOwnLink(const QByteArray& path, QByteArray& resolved);
+
 // Renames without ever replacing an existing target (EEXIST then, a dangling link included).
 // Where the file system cannot refuse to replace, a hard link and the source's removal do it;
 // ENOTSUP where it has no hard links either (the caller may copy instead).
@@ -69,3 +75,8 @@ int ReplaceFile(const QByteArray& target, QByteArrayView bytes, mode_t mode);
 
 // Creates target holding bytes, the same way, but never replaces anything there (EEXIST).
 int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode);
+
+// Rewrites an existing regular file in place: its whole content becomes bytes and reaches the disk
+// before this returns. For a folder where no temporary can be created; unlike ReplaceFile it is not
+// atomic (a crash in the middle leaves a mix), so it is only ever the fallback. Never through a link.
+int RewriteInPlace(const QByteArray& path, QByteArrayView bytes);

@@ -2,18 +2,40 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 
 namespace {
+
+// However briefly a lease is held, another process may open the file for writing meanwhile; the
+// kernel then signals the lease holder, with SIGIO, whose default action ends the process. So
+// before the first lease SIGIO is ignored process-wide (an ignored signal is dropped as it is sent,
+// it interrupts no call), unless the program already handles it itself.
+void IgnoreLeaseBreakSignal()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current = {};
+        if (sigaction(SIGIO, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) != 0 ||
+            current.sa_handler != SIG_DFL)
+            return;
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGIO, &ignore, nullptr);
+    });
+}
 
 // Each check says whether a writer holds the file; a check the kernel cannot answer here (not our
 // file, a file system without leases) says nothing.
 bool OpenForWritingElsewhere(int fd)
 {
     // A read lease is refused with EAGAIN while any descriptor has the file open for writing. It
-    // is dropped at once: a lease still held when a writer arrives would bring SIGIO, whose
-    // default action ends the process.
+    // is dropped at once, so a writer that breaks it waits no longer than that; the break is
+    // signalled with SIGIO (no F_SETSIG on this descriptor), which is ignored.
+    IgnoreLeaseBreakSignal();
     if (fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
         fcntl(fd, F_SETLEASE, F_UNLCK);
         return false;

@@ -4,6 +4,7 @@
 #include "tests/backend/BackendTestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,7 +71,10 @@ public:
         OpenForWriting,
         ExclusiveFlock,
         PosixWriteLock,
-        OpenForReading
+        OpenForReading,
+        // Opens the file for writing and closes it again, over and over, as a busy editor or a sync
+        // client may.
+        SpinOpenForWriting
     };
 
     OtherProcess(const QString& path, Hold hold)
@@ -80,8 +85,11 @@ public:
         const QByteArray name = QFile::encodeName(path);
         FPid = fork();
         if (FPid == 0) {
+            // Also when the test process dies first (killed by a signal, say): no child outlives it.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
             close(ready[0]);
-            const int flags = hold == Hold::OpenForWriting   ? O_WRONLY | O_APPEND
+            const int flags = hold == Hold::OpenForWriting || hold == Hold::SpinOpenForWriting
+                                  ? O_WRONLY | O_APPEND
                               : hold == Hold::PosixWriteLock ? O_RDWR
                                                              : O_RDONLY;
             const int fd = open(name.constData(), flags);
@@ -96,6 +104,11 @@ public:
             }
             const char answer = held ? 'y' : 'n';
             (void)!write(ready[1], &answer, 1);
+            if (hold == Hold::SpinOpenForWriting) {
+                close(fd);
+                for (;;)
+                    close(open(name.constData(), O_WRONLY));
+            }
             for (;;)
                 pause();
         }
@@ -391,6 +404,35 @@ TEST_F(FAESendXmlTest, FileAnotherProcessIsWritingIsNotSent)
     Send(path);
     ASSERT_EQ(Backend.Invoices().size(), 1u);
     EXPECT_EQ(Backend.Invoices()[0].Content, Bytes(content));
+}
+
+// Each open for writing while the writer check holds its read lease breaks the lease, and the kernel
+// signals the break to the lease holder: that signal must neither end nor disturb the uploader, and
+// the check must still refuse the file whenever it is open for writing.
+TEST_F(FAESendXmlTest, AProgramThatKeepsOpeningTheFileForWritingCannotEndTheUpload)
+{
+    const QString path = WriteInvoice(QStringLiteral("contesa.xml"), "<a/>");
+    const QString busy = QStringLiteral("Cannot open file \"%1\". Device or resource busy")
+                             .arg(QFileInfo(path).absoluteFilePath());
+    int refused = 0;
+    int sent = 0;
+    {
+        const OtherProcess spinner(path, OtherProcess::Hold::SpinOpenForWriting);
+        ASSERT_TRUE(spinner.Held());
+        QElapsedTimer clock;
+        clock.start();
+        while ((refused < 200 || sent < 300) && clock.elapsed() < 10000) {
+            try {
+                Send(path);
+                ++sent;
+            } catch (const EVornError& e) {
+                ASSERT_EQ(e.Message(), busy);
+                ++refused;
+            }
+        }
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_EQ(Backend.Invoices().size(), size_t(sent));
 }
 
 TEST_F(FAESendXmlTest, AReaderDoesNotHoldTheUploadBack)

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -101,6 +102,38 @@ TEST(CliDocumentTest, WriteIntoAMissingFolderFailsAndLeavesNothing)
             << e.Message().toStdString();
     }
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+}
+
+// The working folder may be shared: a link at the document's name is never written through, with
+// or without --force, whether the file it names exists or not.
+TEST(CliDocumentTest, ALinkAtTheTargetIsNeverWrittenThrough)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("fattura.xml"));
+    const QString existing = dir.filePath(QStringLiteral("existing"));
+    const QString missing = dir.filePath(QStringLiteral("missing"));
+    QFile victim(existing);
+    ASSERT_TRUE(victim.open(QIODevice::WriteOnly));
+    victim.write("precious");
+    victim.close();
+    for (const QString& target : {existing, missing}) {
+        SCOPED_TRACE(target.toStdString());
+        QFile::remove(file);
+        ASSERT_TRUE(QFile::link(target, file));
+
+        EXPECT_THROW(WriteDocumentFile(file, "documento", false), EVornError);
+        EXPECT_TRUE(QFileInfo(file).isSymLink());
+        WriteDocumentFile(file, "documento", true);
+
+        EXPECT_FALSE(QFileInfo(file).isSymLink());
+        QFile written(file);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        EXPECT_EQ(written.readAll(), "documento");
+        ASSERT_TRUE(victim.open(QIODevice::ReadOnly));
+        EXPECT_EQ(victim.readAll(), "precious");
+        victim.close();
+        EXPECT_FALSE(QFileInfo::exists(missing));
+    }
 }
 
 } // namespace

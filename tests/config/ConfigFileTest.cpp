@@ -1,5 +1,6 @@
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
+#include "tests/support/OtherUser.h"
 #include "util/Errors.h"
 
 #include <QDir>
@@ -89,6 +90,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TValueCase{"Database=\"\"", ""}, TValueCase{"Database=", ""},
                       TValueCase{"Database=a=b", "a=b"}, TValueCase{"Database=\"a\" b \"c\"", "a\" b \"c"},
                       TValueCase{"DATABASE=upper", "upper"}, TValueCase{"Database=Citt\xE0 \x80", "Città €"},
+                      // UTF-8 without a mark, as Linux editors write it; bytes that are not all
+                      // valid UTF-8 stay Windows-1252.
+                      TValueCase{"Database=Citt\xC3\xA0 \xE2\x82\xAC", "Città €"},
+                      TValueCase{"Database=Citt\xC3\xA0 \xE0", "CittÃ\u00A0 à"},
                       TValueCase{";Database=comment", "default"}, TValueCase{"Database", "default"},
                       TValueCase{"Databases=other", "default"}));
 
@@ -294,15 +299,19 @@ TEST_F(ConfigFileTest, AUtf16FileIsReadAndWrittenAsUtf16)
               Utf16Le("[DLV]\r\nDatabase=abc\r\nUsername=Ωmega\r\n\r\n[FE]\nCheckIntervalSec=0x3C\n"));
 }
 
-TEST_F(ConfigFileTest, AUtf8FileWithByteOrderMarkKeepsItsFirstSection)
+TEST_F(ConfigFileTest, AUtf8FileIsReadAndWrittenAsUtf8WithOrWithoutByteOrderMark)
 {
-    WriteBytes(FPath, "\xEF\xBB\xBF[DLV]\r\nDatabase=Citt\xC3\xA0\r\n");
-    TConfigFile config(FPath);
-    EXPECT_EQ(config.ReadString("DLV", "Database", ""), "Città");
-    config.WriteString("DLV", "Username", "日本");
-    EXPECT_EQ(
-        ReadBytes(FPath),
-        QByteArray("\xEF\xBB\xBF[DLV]\r\nDatabase=Citt\xC3\xA0\r\nUsername=\xE6\x97\xA5\xE6\x9C\xAC\r\n"));
+    for (const QByteArray& mark : {QByteArray("\xEF\xBB\xBF"), QByteArray()}) {
+        SCOPED_TRACE(mark.isEmpty() ? "without a mark" : "with a mark, which keeps the first section");
+        WriteBytes(FPath, mark + "[FE]\r\nCartellaDaInviare=/srv/Fatture \xC3\xA8\r\n");
+        TConfigFile config(FPath);
+        EXPECT_EQ(config.ReadString("FE", "CartellaDaInviare", ""), "/srv/Fatture è");
+        config.WriteString("FE", "Database", "Città");
+        config.WriteString("DLV", "Username", "日本");
+        EXPECT_EQ(ReadBytes(FPath),
+                  mark + "[FE]\r\nCartellaDaInviare=/srv/Fatture \xC3\xA8\r\nDatabase=Citt\xC3\xA0\r\n"
+                         "[DLV]\r\nUsername=\xE6\x97\xA5\xE6\x9C\xAC\r\n");
+    }
 }
 
 TEST_F(ConfigFileTest, EveryReadSeesTheFileAsItIsOnDisk)
@@ -408,17 +417,60 @@ TEST_F(ConfigFileTest, AFileThatCannotBeReadIsNotReplaced)
     EXPECT_TRUE(QFileInfo(FPath).isDir());
 }
 
-TEST_F(ConfigFileTest, AReadOnlyFolderFailsTheWriteAndKeepsTheFile)
+// A shared install: the folder is read-only to the user, the file is not. No temporary can go beside
+// the file, so a writable file is rewritten in place instead; a read-only one fails and stays.
+// Root passes every permission check, so as root the writes run as another user.
+TEST_F(ConfigFileTest, AReadOnlyFolderRewritesAWritableFileInPlaceAndKeepsAReadOnlyOne)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
-    WriteBytes(FPath, "[DLV]\r\nDatabase=a\r\n");
-    ASSERT_EQ(::chmod(QFile::encodeName(FDir.path()).constData(), 0500), 0);
-    TConfigFile config(FPath);
-    EXPECT_THROW(config.WriteString("DLV", "Database", "b"), EVornError);
-    ::chmod(QFile::encodeName(FDir.path()).constData(), 0700);
-    EXPECT_EQ(ReadBytes(FPath), QByteArray("[DLV]\r\nDatabase=a\r\n"));
-    EXPECT_EQ(Entries(), QStringList{"VORN_Automatic.ini"});
+    const struct
+    {
+        const char* Name;
+        mode_t FileMode;
+        QByteArray After;
+    } cases[] = {
+        {"writable file", 0600, "[DLV]\r\nDatabase=nuovo valore\r\nUsername=u\r\n"},
+        {"read-only file", 0400, "[DLV]\r\nDatabase=a\r\n"},
+    };
+    const QByteArray folder = QFile::encodeName(FDir.path());
+    const QByteArray file = QFile::encodeName(FPath);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ::chmod(folder.constData(), 0700);
+        WriteBytes(FPath, "[DLV]\r\nDatabase=a\r\n");
+        ASSERT_EQ(::chmod(file.constData(), c.FileMode), 0);
+        ASSERT_EQ(::chmod(folder.constData(), 0500), 0);
+        if (CanBecomeOtherUser()) {
+            ASSERT_TRUE(GiveToOtherUser(FDir.path()) && GiveToOtherUser(FPath));
+        }
+        struct stat before
+        {
+        };
+        ASSERT_EQ(::stat(file.constData(), &before), 0);
+        // 0: both writes made; 1: the first refused with the message; 2: anything else.
+        const auto write = [&] {
+            try {
+                TConfigFile config(FPath);
+                config.WriteString("DLV", "Database", "nuovo valore");
+                config.WriteString("DLV", "Username", "u");
+                return 0;
+            } catch (const EVornError& e) {
+                return e.Message() == "Unable to write to " + FPath ? 1 : 2;
+            }
+        };
+
+        const int result = CanBecomeOtherUser() ? RunAsOtherUser(write) : write();
+
+        EXPECT_EQ(result, c.FileMode == 0600 ? 0 : 1);
+        EXPECT_EQ(ReadBytes(FPath), c.After);
+        struct stat after
+        {
+        };
+        ASSERT_EQ(::stat(file.constData(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten in place, not replaced";
+        EXPECT_EQ(after.st_mode & 07777, c.FileMode);
+        EXPECT_EQ(Entries(), QStringList{"VORN_Automatic.ini"});
+    }
+    ::chmod(folder.constData(), 0700);
 }
 
 TEST_F(ConfigFileTest, ANewFileIsForItsOwnerOnlyAndAnExistingOneKeepsItsMode)
@@ -447,6 +499,29 @@ TEST_F(ConfigFileTest, AWriteThroughASymbolicLinkKeepsTheLink)
     config.WriteString("DLV", "Database", "b");
     EXPECT_TRUE(QFileInfo(FPath).isSymLink());
     EXPECT_EQ(ReadBytes(real), QByteArray("[DLV]\r\nDatabase=b\r\n"));
+}
+
+// In a folder that others may write, a link somebody else left at the file's name must not lead
+// the write to the file it names (ours, the previous test, is followed).
+TEST_F(ConfigFileTest, ALinkSomebodyElsePlantedIsNotWrittenThrough)
+{
+    if (!CanBecomeOtherUser())
+        GTEST_SKIP() << "only root can plant a link as another user";
+    const QString victim = FDir.filePath("victim.ini");
+    WriteBytes(victim, "[DLV]\r\nDatabase=a\r\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(FDir.path()).constData(), 0777), 0);
+    ASSERT_EQ(RunAsOtherUser([&] { return QFile::link(victim, FPath) ? 0 : 1; }), 0);
+
+    TConfigFile config(FPath);
+    try {
+        config.WriteString("DLV", "Database", "b");
+        ADD_FAILURE() << "written";
+    } catch (const EVornError& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + FPath);
+    }
+    EXPECT_EQ(ReadBytes(victim), QByteArray("[DLV]\r\nDatabase=a\r\n"));
+    EXPECT_TRUE(QFileInfo(FPath).isSymLink());
+    EXPECT_EQ(Entries(), (QStringList{"victim.ini", "VORN_Automatic.ini"}));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "backend/DVBackendService.h"
 #include "dispatch/DispatchJournal.h"
 #include "dispatch/OutgoingDispatch.h"
+#include "log/LogFile.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/TestPki.h"
 #include "util/Errors.h"
@@ -15,9 +16,14 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using dispatch_test::InvoiceFolders;
@@ -271,6 +277,40 @@ TEST_F(OutgoingDispatchTest, FilesThatAreNotInvoicesAreLeftAlone)
     EXPECT_EQ(Waits, (std::vector<quint32>{3000, 3000}));
 }
 
+// A name in Latin-1 (an old Samba client) cannot be reopened by any converted text, so the file
+// stays; but the log says so, once per run, naming it with "?" for the bytes it cannot show.
+TEST_F(OutgoingDispatchTest, AnInvoiceWhoseNameIsNotUtf8StaysAndIsNamedInOneWarning)
+{
+    AppLog = std::make_unique<TLogFile>(Dir.filePath("VORN_Automatic.log"));
+    AppLog->SetWriteDelayForTesting(std::chrono::milliseconds(0));
+    const auto closeLog = qScopeGuard([] { AppLog.reset(); });
+    const QByteArray folder = QFile::encodeName(Folders.Outgoing());
+    for (const QByteArray& name : {QByteArray("Fattura_\xE8.xml"), QByteArray("nota_\xE8.txt")}) {
+        const int fd = ::open(folder + '/' + name, O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    Folders.Drop("F.xml");
+    Backend.PushAnswer(Accepted("1"));
+
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(Tick(), "");
+
+    EXPECT_EQ(UploadedNames(), std::vector<std::string>{"F.xml"});
+    const QStringList lines =
+        QString::fromLatin1(ReadBytes(Dir.filePath("VORN_Automatic.log"))).split("\r\n");
+    const QStringList warnings = lines.filter("] WRN- ");
+    ASSERT_EQ(warnings.size(), 1) << warnings.join('\n').toStdString();
+    EXPECT_TRUE(warnings[0].endsWith("] WRN- Fattura non inviata, il nome del file non è UTF-8: " +
+                                     Folders.InOutgoing("Fattura_?.xml")))
+        << warnings[0].toStdString();
+    struct stat info;
+    EXPECT_EQ(::stat(folder + "/Fattura_\xE8.xml", &info), 0) << "the file stays where it is";
+    // The folder rule after the test reads every file by the name QDir shows, which these lack.
+    ::unlink(folder + "/Fattura_\xE8.xml");
+    ::unlink(folder + "/nota_\xE8.txt");
+}
+
 TEST_F(OutgoingDispatchTest, AnEmptyFolderMeansNoPauseAndNoUpload)
 {
     EXPECT_EQ(Tick(), "");
@@ -500,6 +540,36 @@ TEST_F(OutgoingDispatchTest, AnErrorTextThatCannotBeWrittenKeepsTheFileAndEndsTh
         // No temporary error text is left behind.
         EXPECT_EQ(InvoiceFolders::Files(Folders.Errori(), true), QStringList());
         Folders.ExpectEveryInvoiceInExactlyOnePlace();
+    }
+}
+
+// Errori may be writable by others: a link left there at the error text's name, or at the fixed
+// name that error texts were once staged under, must not take the error text elsewhere.
+TEST_F(OutgoingDispatchTest, ALinkPlantedInErroriDoesNotRedirectTheErrorText)
+{
+    const struct
+    {
+        const char* Invoice;
+        const char* Link;
+    } cases[] = {
+        {"L1.xml", "L1.xml_ERRORE.log"},
+        {"L2.xml", "L2.xml_ERRORE.log.tmp"},
+    };
+    const QString victim = Dir.path() + "/victim.txt";
+    WriteBytes(victim, "precious");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Link);
+        ASSERT_TRUE(QFile::link(victim, Folders.InErrori(c.Link)));
+        Folders.Drop(c.Invoice);
+        Backend.PushAnswer(Refused("Rifiutata"));
+
+        EXPECT_EQ(Tick(), "");
+
+        EXPECT_EQ(ReadBytes(victim), "precious");
+        const QString errorText = Folders.InErrori(QString(c.Invoice) + "_ERRORE.log");
+        EXPECT_FALSE(QFileInfo(errorText).isSymLink());
+        EXPECT_EQ(ReadBytes(errorText), ErrorText(c.Invoice, "Rifiutata"));
+        QFile::remove(Folders.InErrori(c.Link)); // the link itself, so the folders hold invoices only
     }
 }
 

@@ -1,4 +1,5 @@
 #include "log/LogFile.h"
+#include "tests/support/OtherUser.h"
 #include "util/Errors.h"
 
 #include <QDateTime>
@@ -382,6 +383,29 @@ TEST_F(LogFileTest, TimestampsCarryTheRegionalDateSeparator)
 }
 
 // --- file access -------------------------------------------------------------------------------
+
+// A link somebody else left at the log's name, in a working folder others may write, must not take
+// the log's lines into the file it names, whether that file is there already or not.
+TEST_F(LogFileTest, ALinkSomebodyElsePlantedAtTheLogsNameIsNotWrittenThrough)
+{
+    if (!CanBecomeOtherUser())
+        GTEST_SKIP() << "only root can plant a link as another user";
+    ASSERT_EQ(::chmod(QFile::encodeName(FDir.path()).constData(), 0777), 0);
+    const QString existing = FDir.filePath("existing.txt");
+    AppendBytes(existing, "precious\r\n");
+    const QString missing = FDir.filePath("missing.txt");
+    for (const QString& victim : {existing, missing}) {
+        SCOPED_TRACE(victim.toStdString());
+        QFile::remove(FPath);
+        ASSERT_EQ(RunAsOtherUser([&] { return QFile::link(victim, FPath) ? 0 : 1; }), 0);
+
+        EXPECT_THROW(TLogFile log(FPath), EInOutError);
+
+        EXPECT_EQ(ReadBytes(existing), "precious\r\n");
+        EXPECT_FALSE(QFileInfo::exists(missing));
+        EXPECT_TRUE(QFileInfo(FPath).isSymLink());
+    }
+}
 
 TEST_F(LogFileTest, AfterDeleteEveryLineFailsWithFileNotFound)
 {

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "tests/util/FileBytes.h"
@@ -121,6 +122,35 @@ TEST_F(ListFolderTest, SkipsNamesThatCannotBeReopened)
     ASSERT_GE(fd, 0);
     close(fd);
     EXPECT_EQ(List(Mask()), QStringList{"good.xml"});
+    // Shown to the caller that asks, the byte it cannot decode as "?".
+    QStringList unmappable;
+    EXPECT_EQ(*ListFolder(Mask(), QLocale::c(), &unmappable), QStringList{"good.xml"});
+    EXPECT_EQ(unmappable, QStringList{"bad?.xml"});
+}
+
+class MakeFolderTest : public ListFolderTest
+{
+};
+
+// Between the caller's look and the creation another process may make the folder: that is success.
+TEST_F(MakeFolderTest, SucceedsWhenTheFolderIsThereAfterAll)
+{
+    ASSERT_TRUE(QDir(FTemp.path()).mkdir("made meanwhile"));
+    ASSERT_TRUE(QFile::link(Path("made meanwhile"), Path("link to a folder")));
+    WriteFile(Path("a file"), "x");
+    const struct
+    {
+        const char* Name;
+        bool Made;
+    } cases[] = {
+        {"new", true},     {"made meanwhile", true}, {"link to a folder", true},
+        {"a file", false}, {"missing/new", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_EQ(MakeFolder(Path(c.Name)), c.Made);
+        EXPECT_EQ(QFileInfo(Path(c.Name)).isDir(), c.Made);
+    }
 }
 
 } // namespace
