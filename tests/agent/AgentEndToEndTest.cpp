@@ -4,8 +4,10 @@
 #include "tests/dispatch/InvoiceFolders.h"
 
 #include "config/Settings.h"
+#include "dispatch/OutgoingDispatch.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
+#include "util/FileLock.h"
 #include "util/Text.h"
 
 #include <QFileInfo>
@@ -208,6 +210,26 @@ TEST_F(AgentEndToEndTest, SighupReadsTheSettingsAgainAndKeepsTheRunningOnesWhenT
 
     EXPECT_EQ(Stop(SIGTERM), 0);
     EXPECT_EQ(Log().last(), "    Log Stop");
+}
+
+// The window (or a second agent) serving the same folder holds its lock: the agent's pass sends
+// nothing, says why, and the next pass does the work.
+TEST_F(AgentEndToEndTest, AFolderServedByAnotherDispatcherIsLeftToIt)
+{
+    WriteConfig(1);
+    Folders->Drop("altro.xml");
+    {
+        const TFileLock other = TFileLock::TryAcquire(Folders->InOutgoing(kDispatchLockName));
+        ASSERT_EQ(other.State(), TFileLock::TState::Held);
+        Start({"--once"});
+        EXPECT_EQ(Finish(), 0);
+        EXPECT_TRUE(Backend->Requests().empty());
+        EXPECT_EQ(Log().filter(QRegularExpression("^WRN Invio saltato: la cartella ")).size(), 1);
+    }
+    Start({"--once"});
+    EXPECT_EQ(Finish(), 0);
+    EXPECT_EQ(Backend->Invoices().size(), 1u);
+    EXPECT_TRUE(NoInvoiceLeft());
 }
 
 TEST_F(AgentEndToEndTest, OnceExitsWithTheOutcomeOfOnePass)
