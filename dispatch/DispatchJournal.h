@@ -27,10 +27,11 @@ struct TAcceptedUpload
 };
 
 // The record, kept in the outgoing folder, of invoices the backend accepted and the cycle has not
-// archived yet. An entry is on disk before its file is moved and goes once the move is on disk, so
+// archived yet. An entry is on disk before its file is moved and goes once the file is archived, so
 // a crash between the two never leads to a second upload: the next cycle archives the file under
-// the recorded queue identifier instead. The file exists only while it holds entries; it is
-// replaced whole on every change, so a crash leaves the old record or the new one.
+// the recorded queue identifier instead, or drops an entry whose file is gone. The file exists only
+// while it holds entries; it is replaced whole on every change, so a crash leaves the old record or
+// the new one.
 class TDispatchJournal
 {
 public:
