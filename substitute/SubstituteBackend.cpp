@@ -72,7 +72,9 @@ std::string ReceivedRequest::Field(const std::string& name) const
 
 struct Backend::Impl
 {
-    explicit Impl(Options options) : Settings(std::move(options)), Ops(Settings.Username) {}
+    explicit Impl(Options options)
+        : Settings(std::move(options)), Ops(Settings.Username, Settings.MaxPageSize)
+    {}
 
     Options Settings;
     mutable std::mutex Lock;
@@ -138,6 +140,25 @@ std::vector<StoredInvoice> Backend::ReceivedInvoices() const
     for (const HeldInvoice& held : FImpl->Ops.Received())
         invoices.push_back(held.Invoice);
     return invoices;
+}
+
+std::string Backend::AddIssuedInvoice(const std::string& fileName, const std::string& content)
+{
+    std::lock_guard<std::mutex> guard(FImpl->Lock);
+    return FImpl->Ops.AddIssued(fileName, content, "N");
+}
+
+std::string Backend::AddReceivedInvoice(const std::string& fileName, const std::string& content,
+                                        const std::string& date, const std::string& time)
+{
+    std::lock_guard<std::mutex> guard(FImpl->Lock);
+    return FImpl->Ops.AddReceived(fileName, content, date, time);
+}
+
+void Backend::SetNotifications(const std::string& idFattura, std::vector<Notification> history)
+{
+    std::lock_guard<std::mutex> guard(FImpl->Lock);
+    FImpl->Ops.SetNotifications(idFattura, std::move(history));
 }
 
 HttpAnswer Backend::Impl::Handle(const HttpRequest& http)

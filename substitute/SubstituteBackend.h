@@ -65,6 +65,14 @@ struct StoredInvoice
     std::string Ora;                   // and time, HH:mm:ss
 };
 
+// One entry of an invoice's status history, as FAEGetStatusbyId lists it in "seq_NOTIFICA".
+struct Notification
+{
+    std::string TipoNotifica; // RC, NS, MC, ... as the exchange names them
+    std::string DataInvio;
+    std::string DataRicezione;
+};
+
 // The management states the substitute knows, code and description.
 const std::vector<std::pair<std::string, std::string>>& StatiGestionali();
 
@@ -76,6 +84,9 @@ struct Options
     std::string Password;
     std::string BindAddress = "127.0.0.1";
     int Port = 0; // 0: an ephemeral port
+    // A search answer holds at most this many invoices, whatever limit was asked (0: no cap), as a
+    // backend that cuts its pages short does.
+    int MaxPageSize = 0;
 };
 
 class Backend
@@ -95,6 +106,15 @@ public:
     void ClearRequests();
     std::vector<StoredInvoice> Invoices() const;         // issued, in order of arrival
     std::vector<StoredInvoice> ReceivedInvoices() const; // received (FAEPassivaSearch)
+
+    // Holds an invoice as if it had been uploaded now; returns its queue identifier.
+    std::string AddIssuedInvoice(const std::string& fileName, const std::string& content);
+    // Holds one more received invoice, received on date (yyyy-MM-dd) at time; returns its identifier.
+    std::string AddReceivedInvoice(const std::string& fileName, const std::string& content,
+                                   const std::string& date, const std::string& time);
+    // The status history FAEGetStatusbyId reports for the invoice from now on; its status code is
+    // the last entry's type. Without one, an invoice is reported delivered (RC).
+    void SetNotifications(const std::string& idFattura, std::vector<Notification> history);
 
 private:
     struct Impl;

@@ -47,6 +47,33 @@ std::string StatoGestionaleText(const std::string& code)
     return {};
 }
 
+// What the exchange's notification types say of an invoice: its status and the longer text.
+struct StatoSdi
+{
+    std::string Code;
+    std::string Text;
+    std::string Extended;
+};
+
+// A type the exchange added later is shown as it came.
+StatoSdi StatoSdiOf(const std::string& tipoNotifica)
+{
+    static const StatoSdi kStati[] = {
+        {"RC", "Consegnata", "Fattura consegnata al destinatario"},
+        {"MC", "Mancata consegna",
+         "Fattura non consegnata: disponibile nell'area riservata del destinatario"},
+        {"NS", "Scartata", "Fattura scartata dal sistema di interscambio"},
+        {"NE", "Esito committente", "Il destinatario ha comunicato il suo esito"},
+        {"DT", "Decorrenza termini", "Decorsi i termini senza esito del destinatario"},
+        {"AT", "Attestazione di trasmissione", "Fattura non recapitabile: attestazione di trasmissione"},
+        {"", "Inviata", "Fattura inviata, in attesa di notifiche"},
+    };
+    for (const StatoSdi& stato : kStati)
+        if (tipoNotifica == stato.Code)
+            return stato;
+    return {tipoNotifica, tipoNotifica, tipoNotifica};
+}
+
 // The members of one invoice in a search answer, in the order the backend writes them.
 struct RecordMember
 {
@@ -195,7 +222,7 @@ std::string LocalTime(const char* format)
 
 template <std::size_t M, std::size_t D>
 std::string Search(const std::vector<HeldInvoice>& invoices, const ReceivedRequest& request,
-                   const RecordMember (&members)[M], const SearchFilter (&dateFilters)[D])
+                   const RecordMember (&members)[M], const SearchFilter (&dateFilters)[D], int maxPageSize)
 {
     const auto number = [&](const char* field) {
         const std::string text = request.Field(field);
@@ -206,7 +233,10 @@ std::string Search(const std::vector<HeldInvoice>& invoices, const ReceivedReque
             throw Refusal("Valore non numerico per " + std::string(field) + ": " + text);
         return std::stol(text);
     };
-    const long limit = number("RisultatiLimite");
+    long limit = number("RisultatiLimite");
+    // A limit of 0 or less means no limit; the cap, when set, holds in any case.
+    if (maxPageSize > 0 && (limit <= 0 || limit > maxPageSize))
+        limit = maxPageSize;
     const long offset = std::max(0L, number("RisultatiOffset"));
 
     std::vector<const HeldInvoice*> matching;
@@ -223,7 +253,6 @@ std::string Search(const std::vector<HeldInvoice>& invoices, const ReceivedReque
     if (reverse == "s" || reverse == "1" || reverse == "true")
         std::reverse(matching.begin(), matching.end());
 
-    // A limit of 0 or less means no limit.
     std::vector<std::string> records;
     for (std::size_t i = static_cast<std::size_t>(offset);
          i < matching.size() && (limit <= 0 || records.size() < static_cast<std::size_t>(limit)); ++i)
@@ -241,7 +270,8 @@ std::string RefusalJson(const std::string& message)
     return JsonObject().Text("error", message).Dump();
 }
 
-Operations::Operations(std::string username) : FUsername(std::move(username))
+Operations::Operations(std::string username, int maxPageSize)
+    : FUsername(std::move(username)), FMaxPageSize(maxPageSize)
 {
     for (const ReceivedSeed& seed : ReceivedSeeds()) {
         HeldInvoice held;
@@ -249,8 +279,38 @@ Operations::Operations(std::string username) : FUsername(std::move(username))
                         seed.Data,      seed.Ora};
         held.Summary = seed.Summary;
         held.IdSDI = "4" + std::string(seed.IdFattura);
+        FLastReceivedId = std::max(FLastReceivedId, std::stol(seed.IdFattura));
         FReceived.push_back(std::move(held));
     }
+}
+
+std::string Operations::AddIssued(const std::string& fileName, const std::string& content,
+                                  const std::string& inversa)
+{
+    const std::string idCoda = std::to_string(++FLastIdCoda);
+    HeldInvoice held;
+    held.Invoice = {idCoda, fileName, content, inversa, "01", LocalTime("%Y-%m-%d"), LocalTime("%H:%M:%S")};
+    held.Summary = ReadInvoiceSummary(content);
+    held.IdSDI = std::to_string(7000000 + FLastIdCoda);
+    FIssued.push_back(std::move(held));
+    return idCoda;
+}
+
+std::string Operations::AddReceived(const std::string& fileName, const std::string& content,
+                                    const std::string& date, const std::string& time)
+{
+    const std::string id = std::to_string(++FLastReceivedId);
+    HeldInvoice held;
+    held.Invoice = {id, fileName, content, "N", "01", date, time};
+    held.Summary = ReadInvoiceSummary(content);
+    held.IdSDI = "4" + id;
+    FReceived.push_back(std::move(held));
+    return id;
+}
+
+void Operations::SetNotifications(const std::string& idFattura, std::vector<Notification> history)
+{
+    FNotifications[idFattura] = std::move(history);
 }
 
 const std::pair<const char*, Operations::Handler> Operations::kHandlers[] = {
@@ -334,12 +394,7 @@ std::string Operations::SendXml(const ReceivedRequest& request)
     if (inversa != "S" && inversa != "N")
         return refused("Valore di FatturaInversa non valido: \"" + inversa + "\" (ammessi S e N)");
 
-    const std::string idCoda = std::to_string(++FLastIdCoda);
-    HeldInvoice held;
-    held.Invoice = {idCoda, name, file->Content, inversa, "01", LocalTime("%Y-%m-%d"), LocalTime("%H:%M:%S")};
-    held.Summary = ReadInvoiceSummary(file->Content);
-    held.IdSDI = std::to_string(7000000 + FLastIdCoda);
-    FIssued.push_back(std::move(held));
+    const std::string idCoda = AddIssued(name, file->Content, inversa);
     return JsonObject()
         .Text("NumRows", "1")
         .Text("Valido", "S")
@@ -354,12 +409,12 @@ std::string Operations::SendXml(const ReceivedRequest& request)
 
 std::string Operations::AttivaSearch(const ReceivedRequest& request)
 {
-    return Search(FIssued, request, kAttivaMembers, kAttivaDateFilters);
+    return Search(FIssued, request, kAttivaMembers, kAttivaDateFilters, FMaxPageSize);
 }
 
 std::string Operations::PassivaSearch(const ReceivedRequest& request)
 {
-    return Search(FReceived, request, kPassivaMembers, kPassivaDateFilters);
+    return Search(FReceived, request, kPassivaMembers, kPassivaDateFilters, FMaxPageSize);
 }
 
 HeldInvoice* Operations::Find(const std::string& idFattura)
@@ -378,21 +433,29 @@ std::string Operations::GetStatusbyId(const ReceivedRequest& request)
     if (!held)
         throw Refusal("Fattura non trovata: " + id);
     const std::string when = held->Invoice.Data + " " + held->Invoice.Ora;
+    const auto found = FNotifications.find(id);
+    const std::vector<Notification> history =
+        found != FNotifications.end() ? found->second : std::vector<Notification>{{"RC", when, when}};
+    std::vector<std::string> notifications;
+    for (const Notification& n : history)
+        notifications.push_back(JsonObject()
+                                    .Text("TipoNotifica", n.TipoNotifica)
+                                    .Text("DataInvio", n.DataInvio)
+                                    .Text("DataRicezione", n.DataRicezione)
+                                    .Dump());
+    const std::string code = history.empty() ? "" : history.back().TipoNotifica;
+    const StatoSdi stato = StatoSdiOf(code);
     return JsonObject()
-        .Text("StatoFattura", "Consegnata")
+        .Text("StatoFattura", stato.Text)
         .Text("idfattura", held->Invoice.IdCoda)
-        .Text("CodiceStatoFattura", "RC")
-        .Text("StatoEstesoFattura", "Fattura consegnata al destinatario")
+        .Text("CodiceStatoFattura", code)
+        .Text("StatoEstesoFattura", stato.Extended)
         .Text("TipoDocumento", held->Summary.TipoDocumento)
         .Text("Id_SDI", held->IdSDI)
         .Text("DataInvio", when)
-        .Text("DataConsegna", held->Invoice.Data)
-        .Text("OraConsegna", held->Invoice.Ora)
-        .Raw("seq_NOTIFICA", JsonArray({JsonObject()
-                                            .Text("TipoNotifica", "RC")
-                                            .Text("DataInvio", when)
-                                            .Text("DataRicezione", when)
-                                            .Dump()}))
+        .Text("DataConsegna", code == "RC" ? history.back().DataRicezione.substr(0, 10) : "")
+        .Text("OraConsegna", code == "RC" ? history.back().DataRicezione.substr(11) : "")
+        .Raw("seq_NOTIFICA", JsonArray(notifications))
         .Dump();
 }
 

@@ -6,6 +6,7 @@
 #include "substitute/SubstituteBackend.h"
 #include "substitute/SubstituteDocuments.h"
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,7 +29,8 @@ class Operations
 {
 public:
     // Starts with the seeded received invoices; the database is the part of `username` after "@".
-    explicit Operations(std::string username);
+    // A search answer holds at most maxPageSize invoices (0: no cap).
+    Operations(std::string username, int maxPageSize);
 
     // The JSON body of the 200 answer to the operation that "QELT_REQ" names:
     // {"error":"","result":...}, or the refusal in "error" (also of an operation nobody knows).
@@ -39,6 +41,12 @@ public:
 
     const std::vector<HeldInvoice>& Issued() const { return FIssued; }
     const std::vector<HeldInvoice>& Received() const { return FReceived; }
+
+    std::string AddIssued(const std::string& fileName, const std::string& content,
+                          const std::string& inversa);
+    std::string AddReceived(const std::string& fileName, const std::string& content, const std::string& date,
+                            const std::string& time);
+    void SetNotifications(const std::string& idFattura, std::vector<Notification> history);
 
 private:
     using Handler = std::string (Operations::*)(const ReceivedRequest&);
@@ -56,9 +64,12 @@ private:
     HeldInvoice* Find(const std::string& idFattura);
 
     std::string FUsername;
+    int FMaxPageSize;
     std::vector<HeldInvoice> FIssued;
     std::vector<HeldInvoice> FReceived;
+    std::map<std::string, std::vector<Notification>> FNotifications; // by IdFattura
     long FLastIdCoda = 0;
+    long FLastReceivedId = 0;
 };
 
 } // namespace substitute
