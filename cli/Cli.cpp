@@ -3,9 +3,11 @@
 #include "backend/DVBackendService.h"
 #include "cli/CliDocument.h"
 #include "cli/CliFormat.h"
+#include "cli/CliTrack.h"
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
 #include "util/Errors.h"
+#include "util/Text.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -20,6 +22,8 @@
 namespace {
 
 const QString kProgram = QStringLiteral("vorn-cli");
+// Beside the configuration file: the final states that track has already learned.
+const QString kTrackCacheFileName = QStringLiteral("VORN_Automatic.track.json");
 
 // A wrong command line: found before anything is read or sent.
 class EUsageError : public EVornError
@@ -55,10 +59,10 @@ struct TCommandContext
 struct TCommand
 {
     QString Name;
-    QStringList ArgumentNames;
+    QStringList ArgumentNames; // "[NAME]": one that may be left out
     QString Description;
     std::vector<TOptionSpec> Options;
-    void (*Run)(const TCommandContext&);
+    int (*Run)(const TCommandContext&); // returns the exit code
 };
 
 // --- reading option values -------------------------------------------------------------------
@@ -122,12 +126,35 @@ std::unique_ptr<TDVBackendService> ConfiguredClient()
     return client;
 }
 
+// A folder setting, trimmed as the window trims it; empty when the file or the key is missing.
+QString ConfiguredFolder(TSetting setting)
+{
+    TConfigFile config(ConfigFilePath());
+    const QString folder = TrimControl(ReadSetting(config, setting).toString());
+    config.Close();
+    return folder;
+}
+
+// The folder a command works on: given on the command line, or else the configured one. Neither
+// is a wrong command line: nothing is asked.
+QString FolderArgument(const QString& given, TSetting setting, const QString& option)
+{
+    if (!given.isEmpty())
+        return given;
+    const QString folder = ConfiguredFolder(setting);
+    if (folder.isEmpty())
+        throw EUsageError(QStringLiteral("no folder: give %1, or set %2 in section %3 of %4")
+                              .arg(option, SettingKey(setting), SettingSection(setting), kConfigFileName));
+    return folder;
+}
+
 // --- the commands ----------------------------------------------------------------------------
 
-void RunCheckDatabase(const TCommandContext& context)
+int RunCheckDatabase(const TCommandContext& context)
 {
     const std::unique_ptr<TInfoDatabase> info = ConfiguredClient()->VR_CheckDatabase();
     Print(context.Json ? JsonText(RecordToJson(*info)) : RecordToText(*info));
+    return kExitOk;
 }
 
 struct TSearchFilters
@@ -177,7 +204,7 @@ TSearchFilters ReadSearchFilters(const QCommandLineParser& parser)
     };
 }
 
-void RunSearchIssued(const TCommandContext& context)
+int RunSearchIssued(const TCommandContext& context)
 {
     const TSearchFilters f = ReadSearchFilters(context.Parser);
     const TFAEAttivaList fatture = ConfiguredClient()->FAEAttivaSearch(
@@ -185,16 +212,17 @@ void RunSearchIssued(const TCommandContext& context)
         f.InvoiceFrom, f.InvoiceTo, f.InvoiceDate, f.Number, f.State, f.IdFrom, f.IdTo);
     if (context.Json) {
         Print(JsonText(RecordsToJson(fatture)));
-        return;
+        return kExitOk;
     }
     Print(RecordsToTable(fatture, {QStringLiteral("IdFattura"), QStringLiteral("FatturaData"),
                                    QStringLiteral("FatturaNumero"), QStringLiteral("FatturaImporto"),
                                    QStringLiteral("CessionarioAnagrafica"), QStringLiteral("InvioData"),
                                    QStringLiteral("StatoGestionale"), QStringLiteral("StatoFatturaSdi")}));
     Print(QStringLiteral("%1 invoice(s)\n").arg(fatture.size()));
+    return kExitOk;
 }
 
-void RunSearchReceived(const TCommandContext& context)
+int RunSearchReceived(const TCommandContext& context)
 {
     const TSearchFilters f = ReadSearchFilters(context.Parser);
     const std::unique_ptr<TFAEPassivaSearch> search = ConfiguredClient()->FAEPassivaSearch(
@@ -204,7 +232,7 @@ void RunSearchReceived(const TCommandContext& context)
         QJsonObject object = RecordToJson(*search);
         object.insert(QStringLiteral("Fatture"), RecordsToJson(search->Fatture()));
         Print(JsonText(object));
-        return;
+        return kExitOk;
     }
     Print(RecordsToTable(search->Fatture(),
                          {QStringLiteral("IdFattura"), QStringLiteral("FatturaData"),
@@ -212,9 +240,10 @@ void RunSearchReceived(const TCommandContext& context)
                           QStringLiteral("CedenteAnagrafica"), QStringLiteral("RicezioneData"),
                           QStringLiteral("StatoGestionale")}));
     Print(QStringLiteral("%1 invoice(s) of %2\n").arg(search->Fatture().size()).arg(search->NumeroTotale()));
+    return kExitOk;
 }
 
-void RunStatus(const TCommandContext& context)
+int RunStatus(const TCommandContext& context)
 {
     const std::unique_ptr<TFAEStatoFattura> stato =
         ConfiguredClient()->FAEGetStatusbyId(context.Arguments[0]);
@@ -222,7 +251,7 @@ void RunStatus(const TCommandContext& context)
         QJsonObject object = RecordToJson(*stato);
         object.insert(QStringLiteral("seq_NOTIFICA"), RecordsToJson(stato->seq_NOTIFICA()));
         Print(JsonText(object));
-        return;
+        return kExitOk;
     }
     Print(RecordToText(*stato));
     Print(QStringLiteral("\nNotifiche:\n"));
@@ -231,9 +260,10 @@ void RunStatus(const TCommandContext& context)
               : RecordsToTable(stato->seq_NOTIFICA(),
                                {QStringLiteral("TipoNotifica"), QStringLiteral("DataInvio"),
                                 QStringLiteral("DataRicezione")}));
+    return kExitOk;
 }
 
-void RunDownload(const TCommandContext& context)
+int RunDownload(const TCommandContext& context)
 {
     const QString& idFattura = context.Arguments[0];
     const QString outFile = context.Parser.value(QStringLiteral("out"));
@@ -255,12 +285,13 @@ void RunDownload(const TCommandContext& context)
         object.insert(QStringLiteral("File"), QFileInfo(fileName).absoluteFilePath());
         object.insert(QStringLiteral("Bytes"), static_cast<qint64>(content.size()));
         Print(JsonText(object));
-        return;
+        return kExitOk;
     }
     Print(QStringLiteral("Saved %1 (%2 bytes)\n").arg(fileName).arg(content.size()));
+    return kExitOk;
 }
 
-void RunSetState(const TCommandContext& context)
+int RunSetState(const TCommandContext& context)
 {
     const QString& idFattura = context.Arguments[0];
     const QString& codiceStato = context.Arguments[1];
@@ -270,9 +301,10 @@ void RunSetState(const TCommandContext& context)
                                    {QStringLiteral("CodiceStato"), codiceStato}}));
     else
         Print(QStringLiteral("Invoice %1: management state set to %2\n").arg(idFattura, codiceStato));
+    return kExitOk;
 }
 
-void RunSubject(const TCommandContext& context)
+int RunSubject(const TCommandContext& context)
 {
     const QString& codiceFiscale = context.Arguments[0];
     const QString codiceSoggetto = ConfiguredClient()->GetCodiceSoggetto(codiceFiscale);
@@ -281,6 +313,24 @@ void RunSubject(const TCommandContext& context)
                                    {QStringLiteral("CodiceSoggetto"), codiceSoggetto}}));
     else
         Print(codiceSoggetto + u'\n');
+    return kExitOk;
+}
+
+int RunTrack(const TCommandContext& context)
+{
+    TTrackOptions options;
+    options.Folder =
+        FolderArgument(context.Arguments.value(0), TSetting::CartellaDaInviare, QStringLiteral("FOLDER"));
+    const TDateTime since = DateOption(context.Parser, QStringLiteral("since"));
+    options.Since = since == 0 ? QDate() : DecodeDateTime(since).date();
+    options.Refresh = context.Parser.isSet(QStringLiteral("refresh"));
+    options.Json = context.Json;
+    options.CacheFile = QFileInfo(ConfigFilePath()).dir().filePath(kTrackCacheFileName);
+    const TTrackResult result = TrackInvoices(*ConfiguredClient(), options);
+    Print(result.Output);
+    if (!result.Warning.isEmpty())
+        PrintError(result.Warning);
+    return result.ExitCode;
 }
 
 std::vector<TOptionSpec> SearchOptions(const QString& dateMeaning)
@@ -355,6 +405,21 @@ const std::vector<TCommand>& Commands()
          QStringLiteral("Prints the backend's subject code for the tax code CF (GetCodiceSoggetto)."),
          {},
          RunSubject},
+        {QStringLiteral("track"),
+         {QStringLiteral("[FOLDER]")},
+         QStringLiteral(
+             "Shows what became of each invoice archived in the Inviate folder of the outgoing folder "
+             "FOLDER (default: %2 of the configuration file): its queue identifier, read "
+             "from the archive name, its status code and its latest notification (FAEGetStatusbyId). "
+             "Invoices refused by the exchange (NS) need action: they are listed first, marked with "
+             "\"!\", and the exit status is 3. Final states (RC, NS, DT, NE, AT) are kept in %1 beside "
+             "the configuration file and not asked again.")
+             .arg(kTrackCacheFileName, SettingKey(TSetting::CartellaDaInviare)),
+         {{QStringLiteral("since"), QStringLiteral("DATE"),
+           QStringLiteral("only archive files modified on or after DATE (yyyy-mm-dd)")},
+          {QStringLiteral("refresh"), QString(),
+           QStringLiteral("ask the backend even for known final states")}},
+         RunTrack},
     };
     return kCommands;
 }
@@ -413,7 +478,7 @@ QString CommonHelp()
                "    -h, --help             show this help (after a command: that command's help)\n"
                "\n"
                "Exit status: 0 done; 1 the backend or the client failed (the message is on standard error);\n"
-               "2 the command line is wrong (nothing was sent).\n")
+               "2 the command line is wrong (nothing was sent); 3 (track) an invoice needs action.\n")
         .arg(kConfigFileName, section, keys);
 }
 
@@ -479,11 +544,12 @@ int Run(const QStringList& arguments)
 
     QStringList positional = parser.positionalArguments();
     positional.removeFirst(); // the command's name
-    if (positional.size() != command->ArgumentNames.size())
+    const qsizetype required = std::count_if(command->ArgumentNames.begin(), command->ArgumentNames.end(),
+                                             [](const QString& name) { return !name.startsWith(u'['); });
+    if (positional.size() < required || positional.size() > command->ArgumentNames.size())
         throw EUsageError(QStringLiteral("usage: %1").arg(Synopsis(*command)));
 
-    command->Run({parser, positional, parser.isSet(json)});
-    return kExitOk;
+    return command->Run({parser, positional, parser.isSet(json)});
 }
 
 } // namespace

@@ -5,14 +5,14 @@
 
 namespace {
 
-constexpr qsizetype kMaxCellWidth = 40;
-
-QString Cell(const QString& text)
+QString Cell(const QString& text, qsizetype maxWidth)
 {
     // One physical line per row, whatever the backend put in a text.
     QString flat = text;
     flat.replace(u'\r', u' ').replace(u'\n', u' ').replace(u'\t', u' ');
-    return flat.size() > kMaxCellWidth ? flat.left(kMaxCellWidth - 3) + QStringLiteral("...") : flat;
+    if (maxWidth == kUncutCells || flat.size() <= maxWidth)
+        return flat;
+    return flat.left(maxWidth - 3) + QStringLiteral("...");
 }
 
 } // namespace
@@ -28,7 +28,7 @@ QString FormatNameValueLines(const QStringList& names, const QStringList& values
     return text;
 }
 
-QString FormatTable(const QStringList& headers, const std::vector<QStringList>& rows)
+QString FormatTable(const QStringList& headers, const std::vector<QStringList>& rows, qsizetype maxCellWidth)
 {
     std::vector<QStringList> cells;
     cells.reserve(rows.size());
@@ -38,7 +38,7 @@ QString FormatTable(const QStringList& headers, const std::vector<QStringList>& 
     for (const QStringList& row : rows) {
         QStringList line;
         for (qsizetype c = 0; c < headers.size(); ++c) {
-            line << Cell(row.value(c));
+            line << Cell(row.value(c), maxCellWidth);
             widths[c] = std::max(widths[c], line.back().size());
         }
         cells.push_back(line);
@@ -48,6 +48,9 @@ QString FormatTable(const QStringList& headers, const std::vector<QStringList>& 
         QString text;
         for (qsizetype c = 0; c < line.size(); ++c)
             text += c + 1 < line.size() ? line[c].leftJustified(widths[c] + 2) : line[c];
+        // Empty cells at the end of a line leave no blanks behind.
+        while (text.endsWith(u' '))
+            text.chop(1);
         return text + u'\n';
     };
     QString text = formatLine(headers);

@@ -14,8 +14,11 @@
 
 QString FormatNameValueLines(const QStringList& names, const QStringList& values);
 
-// A table with a header line and one line per row; overlong cells are cut with "...".
-QString FormatTable(const QStringList& headers, const std::vector<QStringList>& rows);
+// A table with a header line and one line per row; cells longer than maxCellWidth are cut with
+// "...", unless it is kUncutCells.
+constexpr qsizetype kUncutCells = 0;
+QString FormatTable(const QStringList& headers, const std::vector<QStringList>& rows,
+                    qsizetype maxCellWidth = 40);
 
 // Indented JSON text, as QJsonDocument writes it.
 QString JsonText(const QJsonObject& object);

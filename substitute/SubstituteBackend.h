@@ -112,8 +112,9 @@ public:
     // Holds one more received invoice, received on date (yyyy-MM-dd) at time; returns its identifier.
     std::string AddReceivedInvoice(const std::string& fileName, const std::string& content,
                                    const std::string& date, const std::string& time);
-    // The status history FAEGetStatusbyId reports for the invoice from now on; its status code is
-    // the last entry's type. Without one, an invoice is reported delivered (RC).
+    // The status history FAEGetStatusbyId reports for the invoice from now on, in this order; its
+    // status code is the type of the entry received last (by DataRicezione, written yyyy-MM-dd
+    // HH:mm:ss). Without one, an invoice is reported delivered (RC).
     void SetNotifications(const std::string& idFattura, std::vector<Notification> history);
 
 private:

@@ -443,7 +443,14 @@ std::string Operations::GetStatusbyId(const ReceivedRequest& request)
                                     .Text("DataInvio", n.DataInvio)
                                     .Text("DataRicezione", n.DataRicezione)
                                     .Dump());
-    const std::string code = history.empty() ? "" : history.back().TipoNotifica;
+    // The latest by date decides the status, wherever the list has it.
+    const Notification* latest = nullptr;
+    for (const Notification& n : history)
+        if (!latest || n.DataRicezione >= latest->DataRicezione)
+            latest = &n;
+    const std::string code = latest ? latest->TipoNotifica : "";
+    const std::string delivered = code == "RC" ? latest->DataRicezione : "";
+    const std::size_t blank = delivered.find(' ');
     const StatoSdi stato = StatoSdiOf(code);
     return JsonObject()
         .Text("StatoFattura", stato.Text)
@@ -453,8 +460,8 @@ std::string Operations::GetStatusbyId(const ReceivedRequest& request)
         .Text("TipoDocumento", held->Summary.TipoDocumento)
         .Text("Id_SDI", held->IdSDI)
         .Text("DataInvio", when)
-        .Text("DataConsegna", code == "RC" ? history.back().DataRicezione.substr(0, 10) : "")
-        .Text("OraConsegna", code == "RC" ? history.back().DataRicezione.substr(11) : "")
+        .Text("DataConsegna", delivered.substr(0, blank))
+        .Text("OraConsegna", blank == std::string::npos ? "" : delivered.substr(blank + 1))
         .Raw("seq_NOTIFICA", JsonArray(notifications))
         .Dump();
 }
