@@ -3,6 +3,7 @@
 #include "backend/DVBackendService.h"
 #include "cli/CliDocument.h"
 #include "cli/CliFormat.h"
+#include "cli/CliPull.h"
 #include "cli/CliTrack.h"
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -333,6 +335,50 @@ int RunTrack(const TCommandContext& context)
     return result.ExitCode;
 }
 
+int RunPull(const TCommandContext& context)
+{
+    TPullOptions options;
+    options.Folder = FolderArgument(context.Parser.value(QStringLiteral("into")), TSetting::CartellaRicevute,
+                                    QStringLiteral("--into FOLDER"));
+    options.Since = DateOption(context.Parser, QStringLiteral("since"));
+    const std::unique_ptr<TDVBackendService> client = ConfiguredClient();
+
+    // Progress is for a person watching; a scheduled run's log gets the summary only.
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    TPullReport report;
+    report.Problem = [&](const QString& message) {
+        if (terminal)
+            std::fputs("\n", stderr);
+        PrintError(message);
+    };
+    if (terminal) {
+        report.Progress = [](qsizetype done, qsizetype total) {
+            std::fprintf(stderr, "\r%s: %lld of %lld", qPrintable(kProgram), static_cast<long long>(done),
+                         static_cast<long long>(total));
+        };
+        report.Waiting = [](const QString& message) { PrintError(message); };
+    }
+    const TPullSummary summary = PullReceivedInvoices(*client, options, report);
+    if (terminal && summary.New + summary.AlreadyThere + summary.Failed > 0)
+        std::fputs("\n", stderr);
+
+    if (context.Json)
+        Print(JsonText(QJsonObject{{QStringLiteral("Folder"), options.Folder},
+                                   {QStringLiteral("new"), summary.New},
+                                   {QStringLiteral("alreadyThere"), summary.AlreadyThere},
+                                   {QStringLiteral("failed"), summary.Failed},
+                                   {QStringLiteral("stopped"), summary.Stopped}}));
+    else
+        Print(QStringLiteral("%1: %2 new, %3 already there, %4 failed\n")
+                  .arg(options.Folder)
+                  .arg(summary.New)
+                  .arg(summary.AlreadyThere)
+                  .arg(summary.Failed));
+    if (!summary.Stopped.isEmpty())
+        PrintError(summary.Stopped);
+    return summary.Failed > 0 || !summary.Stopped.isEmpty() ? kExitFailure : kExitOk;
+}
+
 std::vector<TOptionSpec> SearchOptions(const QString& dateMeaning)
 {
     return {
@@ -420,6 +466,20 @@ const std::vector<TCommand>& Commands()
           {QStringLiteral("refresh"), QString(),
            QStringLiteral("ask the backend even for known final states")}},
          RunTrack},
+        {QStringLiteral("pull"),
+         {},
+         QStringLiteral(
+             "Downloads the received invoices into FOLDER (default: %1 of the configuration "
+             "file), each one once: the identifiers already pulled are kept in .vorn-pull.index in the "
+             "folder, so files the accounting program took away are not fetched again. A second invoice "
+             "with the same name gets its identifier in its name. Files appear whole or not at all; a "
+             "second pull into the same folder waits for the first. Exit status 1 when any invoice "
+             "failed; the next pull fetches what is missing (FAEPassivaSearch, FAEGetXmlbyId).")
+             .arg(SettingKey(TSetting::CartellaRicevute)),
+         {{QStringLiteral("into"), QStringLiteral("FOLDER"), QStringLiteral("the folder to write into")},
+          {QStringLiteral("since"), QStringLiteral("DATE"),
+           QStringLiteral("only invoices received on or after DATE (yyyy-mm-dd)")}},
+         RunPull},
     };
     return kCommands;
 }

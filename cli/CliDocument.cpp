@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include <algorithm>
+
 QByteArray DecodeDocumentBase64(const QString& base64)
 {
     QByteArray compact;
@@ -29,13 +31,24 @@ QByteArray DecodeDocumentBase64(const QString& base64)
 
 namespace {
 
+// The longest name most Linux file systems take.
+constexpr qsizetype kMaxNameBytes = 255;
+// Longer than this, a name's last "." part is text, not an extension worth keeping.
+constexpr qsizetype kMaxExtensionLength = 16;
+
+// Control and format characters (line breaks, bidirectional overrides, ...), a broken surrogate
+// pair, and the characters that no file system takes or that separate folders.
 QString WithoutUnsafeCharacters(const QString& text)
 {
     static const QString kRefused = QStringLiteral("<>:\"|?*/\\");
     QString safe;
-    for (QChar c : text)
-        if (c.unicode() >= 0x20 && c.unicode() != 0x7F && !kRefused.contains(c))
-            safe.append(c);
+    for (const char32_t c : QStringView(text).toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        if (category == QChar::Other_Control || category == QChar::Other_Format ||
+            category == QChar::Other_Surrogate || (c < 0x80 && kRefused.contains(QChar(c))))
+            continue;
+        safe.append(QString::fromUcs4(&c, 1));
+    }
     return safe;
 }
 
@@ -52,6 +65,41 @@ QString TrimDotsAndBlanks(QString name)
     return name.mid(start, end - start);
 }
 
+// Where the extension starts, or the name's length when it has none; a signed invoice's
+// ".xml.p7m" is one extension.
+qsizetype ExtensionStart(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0 || name.size() - dot > kMaxExtensionLength)
+        return name.size();
+    if (name.mid(dot).compare(QStringLiteral(".p7m"), Qt::CaseInsensitive) == 0) {
+        const qsizetype inner = name.lastIndexOf(u'.', dot - 1);
+        if (inner > 0 &&
+            name.mid(inner, dot - inner).compare(QStringLiteral(".xml"), Qt::CaseInsensitive) == 0)
+            return inner;
+    }
+    return dot;
+}
+
+// base + tail, base shortened by whole characters until the name fits kMaxNameBytes in UTF-8 (the
+// file names' encoding).
+QString WithinNameLimit(const QString& base, const QString& tail)
+{
+    // A character is at least one byte: what lies beyond kMaxNameBytes characters cannot fit.
+    QString kept = base.left(kMaxNameBytes);
+    if (!kept.isEmpty() && kept.back().isHighSurrogate())
+        kept.chop(1);
+    while (!kept.isEmpty() && (kept + tail).toUtf8().size() > kMaxNameBytes)
+        kept.chop(kept.size() >= 2 && kept.back().isLowSurrogate() ? 2 : 1);
+    return kept + tail;
+}
+
+QString WithinNameLimit(const QString& name)
+{
+    const qsizetype extension = ExtensionStart(name);
+    return WithinNameLimit(name.left(extension), name.mid(extension));
+}
+
 } // namespace
 
 QString SafeDocumentFileName(const QString& suggested, const QString& idFattura)
@@ -59,8 +107,19 @@ QString SafeDocumentFileName(const QString& suggested, const QString& idFattura)
     const qsizetype lastSeparator = std::max(suggested.lastIndexOf(u'/'), suggested.lastIndexOf(u'\\'));
     const QString name = TrimDotsAndBlanks(WithoutUnsafeCharacters(suggested.mid(lastSeparator + 1)));
     if (!name.isEmpty())
-        return name;
-    return TrimDotsAndBlanks(QStringLiteral("fattura_") + WithoutUnsafeCharacters(idFattura));
+        return WithinNameLimit(name);
+    return WithinNameLimit(
+        TrimDotsAndBlanks(QStringLiteral("fattura_") + WithoutUnsafeCharacters(idFattura)));
+}
+
+QString FileNameWithIdentifier(const QString& safeName, const QString& idFattura)
+{
+    // Identifiers are short; a long one is cut so that the name keeps some of its own text.
+    constexpr qsizetype kMaxIdentifierLength = 64;
+    const qsizetype extension = ExtensionStart(safeName);
+    return WithinNameLimit(safeName.left(extension),
+                           u'_' + WithoutUnsafeCharacters(idFattura).left(kMaxIdentifierLength) +
+                               safeName.mid(extension));
 }
 
 void WriteDocumentFile(const QString& fileName, const QByteArray& content, bool replace)

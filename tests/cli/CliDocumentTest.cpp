@@ -71,6 +71,46 @@ TEST(CliDocumentTest, SafeNamesAreBareNames)
     }
 }
 
+// Names longer than a file system takes lose the end of their text, never their extension; the
+// name of a second invoice of that name carries its identifier within the same limit.
+TEST(CliDocumentTest, NamesKeepTheirExtensionWithinTheFileSystemsLimit)
+{
+    const QString longA(300, u'a');
+    const QString longE(200, QChar(0xE8)); // "è", two bytes in a file name
+    const struct
+    {
+        QString Suggested;
+        QString Id;
+        QString Safe;
+        QString WithId;
+    } cases[] = {
+        {QStringLiteral("IT01_00A1B.xml"), QStringLiteral("900004"), QStringLiteral("IT01_00A1B.xml"),
+         QStringLiteral("IT01_00A1B_900004.xml")},
+        {QStringLiteral("IT01_2.XML.p7m"), QStringLiteral("7"), QStringLiteral("IT01_2.XML.p7m"),
+         QStringLiteral("IT01_2_7.XML.p7m")},
+        {QString(), QStringLiteral("9"), QStringLiteral("fattura_9"), QStringLiteral("fattura_9_9")},
+        {QStringLiteral("\u202Eevil\u202C\u00AD.xml"), QStringLiteral("1\n2"), QStringLiteral("evil.xml"),
+         QStringLiteral("evil_12.xml")},
+        {QStringLiteral("nota.una-parte-troppo-lunga"), QStringLiteral("3"),
+         QStringLiteral("nota.una-parte-troppo-lunga"), QStringLiteral("nota.una-parte-troppo-lunga_3")},
+        {longA + QStringLiteral(".xml"), QStringLiteral("12"), QString(251, u'a') + QStringLiteral(".xml"),
+         QString(248, u'a') + QStringLiteral("_12.xml")},
+        {longE + QStringLiteral(".xml.p7m"), QStringLiteral("5"),
+         QString(123, QChar(0xE8)) + QStringLiteral(".xml.p7m"),
+         QString(122, QChar(0xE8)) + QStringLiteral("_5.xml.p7m")},
+        {QStringLiteral("\U0001F4C4").repeated(100) + QStringLiteral(".xml"), QStringLiteral("6"),
+         QStringLiteral("\U0001F4C4").repeated(62) + QStringLiteral(".xml"),
+         QStringLiteral("\U0001F4C4").repeated(62) + QStringLiteral("_6.xml")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Suggested.toStdString());
+        const QString safe = SafeDocumentFileName(c.Suggested, c.Id);
+        EXPECT_EQ(safe, c.Safe);
+        EXPECT_EQ(FileNameWithIdentifier(safe, c.Id), c.WithId);
+        EXPECT_LE(FileNameWithIdentifier(safe, c.Id).toUtf8().size(), 255);
+    }
+}
+
 TEST(CliDocumentTest, WriteKeepsAnExistingFileUnlessAskedToReplaceIt)
 {
     QTemporaryDir dir;
