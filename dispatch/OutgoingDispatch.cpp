@@ -92,7 +92,7 @@ QString TOutgoingDispatch::SendInvoice(const QString& N, bool FatturaInversa)
         AppLog->WriteLog(QStringLiteral("InviaFattura: ") + N);
     const std::unique_ptr<TFAESendXml> answer = FClient.FAESendXml(JoinPath(FFolder, N), FatturaInversa);
     if (!answer->Error().isEmpty())
-        throw EInvioException(QStringLiteral("Errore in invio fattura: ") + answer->Error());
+        throw EInvioException(QStringLiteral("Errore in invio fattura: ") + answer->Error(), answer->Error());
     return answer->IdCodaInvio_1();
 }
 
@@ -108,7 +108,7 @@ std::optional<TOutgoingDispatch::TArchiveName> TOutgoingDispatch::ArchiveNameOf(
     return TArchiveName{N.left(dot), FXmlMask.at(maskIndex)};
 }
 
-void TOutgoingDispatch::ProcessOutgoingInvoices()
+int TOutgoingDispatch::ProcessOutgoingInvoices()
 {
     // One dispatcher per outgoing folder, for the whole cycle: a second program (or a second copy
     // of this one) on the same folder would upload the same files.
@@ -119,12 +119,12 @@ void TOutgoingDispatch::ProcessOutgoingInvoices()
             AppLog->WriteLogWrn(QStringLiteral("Invio saltato: la cartella %1 è già servita da un altro "
                                                "processo (blocco %2 in uso)")
                                     .arg(FFolder, lockPath));
-        return;
+        return 0;
     }
     if (lock.State() == TFileLock::TState::Failed) {
         // A folder that is not there has nothing to send.
         if (lock.Error() == ENOENT || lock.Error() == ENOTDIR)
-            return;
+            return 0;
         throw EInOutError(QStringLiteral("Blocco della cartella per l'invio non riuscito: %1. %2")
                               .arg(lockPath, SystemErrorText(lock.Error())),
                           lock.Error());
@@ -142,25 +142,31 @@ void TOutgoingDispatch::ProcessOutgoingInvoices()
     // The cycle's own lock and record are no reason to pause.
     names->removeIf([](const QString& name) { return name.startsWith(kDispatchBookkeepingPrefix); });
     if (names->isEmpty())
-        return;
+        return 0;
     FWait(kPauseBeforeUploadMs);
 
+    int answered = 0;
     for (const QString& N : *names) {
         if (FStopRequested && FStopRequested())
-            return;
+            return answered;
         const std::optional<TArchiveName> archive = ArchiveNameOf(N);
         // Accepted already; its archiving failed just now and is tried again at the next cycle.
         if (!archive || unarchived.contains(N))
             continue;
         try {
             const QString Q = SendInvoice(N, false);
+            ++answered;
             RecordAcceptance(journal, N, Q);
             ArchiveAccepted(N, *archive, Q);
             journal.Forget(N);
         } catch (const EInvioException& refusal) {
+            ++answered;
             ArchiveRefused(N, *archive, refusal);
+            if (FInvoiceRefused)
+                FInvoiceRefused(N, refusal.BackendText());
         }
     }
+    return answered;
 }
 
 void TOutgoingDispatch::WarnOnceAboutUnmappable(const QStringList& unmappable) const

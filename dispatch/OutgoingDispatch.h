@@ -12,12 +12,24 @@
 class TDVBackendService;
 class TDispatchJournal;
 
-// The backend refused one invoice: its message is the text that goes into the error text file.
+// The backend refused one invoice: its message is the text that goes into the error text file;
+// BackendText is the backend's own reason, as it came.
 class EInvioException : public EVornError
 {
 public:
-    using EVornError::EVornError;
+    EInvioException(QString message, QString backendText)
+        : EVornError(std::move(message)), FBackendText(std::move(backendText))
+    {}
+
+    const QString& BackendText() const noexcept { return FBackendText; }
+
+private:
+    QString FBackendText;
 };
+
+// Told of each invoice the backend refused, once it lies in "Errori": its name in the outgoing
+// folder and the backend's reason. The cycle itself never shows anything; its owner decides.
+using TInvoiceRefused = std::function<void(const QString& N, const QString& backendText)>;
 
 // The sub-folders of the outgoing folder that hold the archived invoices.
 inline const QString kCartellaInviate = QStringLiteral("Inviate");
@@ -55,7 +67,11 @@ public:
     TOutgoingDispatch(QString folder, QStringList xmlMask, TDVBackendService& client,
                       std::function<void(quint32)> wait, std::function<bool()> stopRequested = {});
 
-    void ProcessOutgoingInvoices();
+    void SetInvoiceRefused(TInvoiceRefused refused) { FInvoiceRefused = std::move(refused); }
+
+    // Returns how many invoices the backend accepted or refused in this pass: 0 when there was
+    // nothing to send, so the pass says nothing about whether the backend can be reached.
+    int ProcessOutgoingInvoices();
 
     // Uploads the file N of the outgoing folder; returns the backend's queue identifier, or throws
     // EInvioException when the backend refused the file.
@@ -87,6 +103,7 @@ private:
     TDVBackendService& FClient;
     std::function<void(quint32)> FWait;
     std::function<bool()> FStopRequested;
+    TInvoiceRefused FInvoiceRefused;
 };
 
 // Writes the error text file of a refused invoice: three lines in Windows-1252, each ending with

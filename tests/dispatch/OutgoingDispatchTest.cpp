@@ -110,8 +110,11 @@ protected:
     QString Tick(const QString& folder)
     {
         TOutgoingDispatch dispatch(folder, kXmlMask, Client, [this](quint32 ms) { Waits.push_back(ms); });
+        dispatch.SetInvoiceRefused([this](const QString& N, const QString& backendText) {
+            Refusals.push_back((N + QStringLiteral(": ") + backendText).toStdString());
+        });
         try {
-            dispatch.ProcessOutgoingInvoices();
+            Answered = dispatch.ProcessOutgoingInvoices();
         } catch (const EInvioException& e) {
             ADD_FAILURE() << "a refusal escaped the cycle: " << e.what();
         } catch (const EVornError& e) {
@@ -135,6 +138,8 @@ protected:
     TDVBackendService Client;
     InvoiceFolders Folders;
     std::vector<quint32> Waits;
+    std::vector<std::string> Refusals; // "N: the backend's text", as the window is told
+    int Answered = -1;                 // what the last tick that ended returned
 };
 
 TEST_F(OutgoingDispatchTest, AcceptedAndRefusedFilesAreArchivedWithTheirNamesAndErrorText)
@@ -165,6 +170,9 @@ TEST_F(OutgoingDispatchTest, AcceptedAndRefusedFilesAreArchivedWithTheirNamesAnd
     EXPECT_EQ(QByteArray::fromStdString(requests[0].Files[0].Content),
               SampleInvoice("IT01234567890_00001.XML"));
     EXPECT_EQ(Waits, std::vector<quint32>{3000});
+    // The owner hears of the refusal with the backend's own text, and of both answers.
+    EXPECT_EQ(Refusals, std::vector<std::string>{"IT01234567890_00002.xml: Fattura già presente"});
+    EXPECT_EQ(Answered, 2);
 }
 
 TEST_F(OutgoingDispatchTest, TheSubstituteBackendJudgesTheDocumentsThemselves)
@@ -275,6 +283,8 @@ TEST_F(OutgoingDispatchTest, FilesThatAreNotInvoicesAreLeftAlone)
     EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), sorted);
     // Any file at all in the listing means the pause, at every tick.
     EXPECT_EQ(Waits, (std::vector<quint32>{3000, 3000}));
+    // Nothing was sent: the pass tells nothing of the backend.
+    EXPECT_EQ(Answered, 0);
 }
 
 // A name in Latin-1 (an old Samba client) cannot be reopened by any converted text, so the file
