@@ -631,16 +631,24 @@ protected:
 };
 
 // Pages of at most three for seven invoices, advanced by what each one holds; every document once,
-// the second of a name under its identifier; a second pull asks for no document, also after the
-// accounting program took a file away.
+// the second of a name under its identifier; a pull after them asks for no document, also after
+// the accounting program took a file away.
 TEST_F(PullTest, PagesByWhatEachAnswerHoldsAndFetchesEachInvoiceOnce)
 {
+    // The three received on 2 April first: --since is the receipt date, that day included.
+    const CliRun recent = Cli.Run(
+        {QStringLiteral("pull"), QStringLiteral("--into"), Into, QStringLiteral("--since=2024-04-02")});
+    ASSERT_EQ(recent.ExitCode, 0) << Describe(recent);
+    EXPECT_EQ(recent.Out, Into + QStringLiteral(": 3 new, 0 already there, 0 failed\n"));
+    EXPECT_EQ(Sent("FAEPassivaSearch", "RicezioneDataDa"), std::vector<std::string>{"2024-04-02"});
+
+    Backend->ClearRequests();
     const CliRun run = Pull();
     ASSERT_EQ(run.ExitCode, 0) << Describe(run);
-    EXPECT_EQ(run.Out, Into + QStringLiteral(": 7 new, 0 already there, 0 failed\n"));
+    EXPECT_EQ(run.Out, Into + QStringLiteral(": 4 new, 3 already there, 0 failed\n"));
     EXPECT_TRUE(run.Err.isEmpty()) << Describe(run);
     EXPECT_EQ(Sent("FAEPassivaSearch", "RisultatiOffset"), (std::vector<std::string>{"0", "3", "6"}));
-    EXPECT_EQ(Sent("FAEGetXmlbyId", "idcoda").size(), 7u);
+    EXPECT_EQ(Sent("FAEGetXmlbyId", "idcoda").size(), 4u);
     std::map<std::string, std::string> files = Files();
     ASSERT_EQ(files.count(".vorn-pull.index"), 1u);
     files.erase(".vorn-pull.index");
