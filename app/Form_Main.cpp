@@ -89,6 +89,12 @@ bool SystemTrayAvailable()
     return SystemTrayOverride().value_or(QSystemTrayIcon::isSystemTrayAvailable());
 }
 
+TfrmMain::TNoticeObserver& NoticeObserver()
+{
+    static TfrmMain::TNoticeObserver observer;
+    return observer;
+}
+
 // The interval box takes whole seconds, at most 9999 of them by typing.
 constexpr qint32 kIntervalDecimals = 0;
 constexpr qint32 kIntervalIntDigits = 4;
@@ -98,6 +104,16 @@ const QString kBalloonTitle = QStringLiteral("Ripristina l'applicazione.");
 const QString kBalloonText =
     QStringLiteral("Doppio click sulla system tray icon per ripristinare l'applicazione.");
 constexpr int kAutomaticStartDelayMs = 2000;
+
+// What automatic mode says on the desktop besides its balloon.
+const QString kRefusedTitle = QStringLiteral("Fattura rifiutata");
+const QString kFailingTitle = QStringLiteral("Invio fatture interrotto");
+const QString kFailingHint = QStringLiteral("Nuovo tentativo a ogni controllo.");
+const QString kWorkingAgainTitle = QStringLiteral("Invio fatture ripreso");
+const QString kWorkingAgainText =
+    QStringLiteral("Il servizio risponde di nuovo: le fatture vengono inviate.");
+// Long enough to be read; the desktop may keep it longer, or in its list of notifications.
+constexpr int kNoticeMs = 15000;
 
 void Log(const QString& message)
 {
@@ -260,6 +276,19 @@ void TfrmMain::SetDecimalSeparatorForTesting(QChar separator)
 void TfrmMain::SetSystemTrayAvailableForTesting(std::optional<bool> available)
 {
     SystemTrayOverride() = available;
+}
+
+void TfrmMain::SetNoticeObserverForTesting(TNoticeObserver observer)
+{
+    NoticeObserver() = std::move(observer);
+}
+
+void TfrmMain::ShowNotice(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon)
+{
+    if (NoticeObserver())
+        NoticeObserver()(title, text);
+    else
+        tyiVORN.showMessage(title, text, icon, kNoticeMs);
 }
 
 void TfrmMain::edtIntervalloSecKeyPress(INumericBox& Sender, QChar& Key)
@@ -447,7 +476,22 @@ void TfrmMain::ProcessOutgoingInvoices()
 {
     if (!FXmlMask || !FDVClient)
         return;
-    TOutgoingDispatch(FFECartellaDaInviare, *FXmlMask, *FDVClient, WaitPumping).ProcessOutgoingInvoices();
+    TOutgoingDispatch dispatch(FFECartellaDaInviare, *FXmlMask, *FDVClient, WaitPumping);
+    dispatch.SetInvoiceRefused([this](const QString& N, const QString& backendText) {
+        ShowNotice(kRefusedTitle, N + u'\n' + backendText, QSystemTrayIcon::Warning);
+    });
+    int answered = 0;
+    try {
+        answered = dispatch.ProcessOutgoingInvoices();
+    } catch (...) {
+        // The hook still logs it; the desktop hears of the first failure of a run only.
+        if (FCycleHealth.PassFailed() == TCycleHealth::TNotice::Failing)
+            ShowNotice(kFailingTitle, ExceptionMessage(std::current_exception()) + u'\n' + kFailingHint,
+                       QSystemTrayIcon::Critical);
+        throw;
+    }
+    if (FCycleHealth.PassEnded(answered) == TCycleHealth::TNotice::WorkingAgain)
+        ShowNotice(kWorkingAgainTitle, kWorkingAgainText, QSystemTrayIcon::Information);
 }
 
 void TfrmMain::ProcessReceivedInvoices() {}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dispatch/CycleHealth.h"
+
 #include <QRect>
 #include <QStringList>
 #include <QSystemTrayIcon>
@@ -53,6 +55,9 @@ public:
     static void SetDecimalSeparatorForTesting(QChar separator);
     // Whether the desktop has a tray for the icon; empty: as Qt finds it.
     static void SetSystemTrayAvailableForTesting(std::optional<bool> available);
+    // Desktop notifications go here instead of through the tray icon; empty: through the icon.
+    using TNoticeObserver = std::function<void(const QString& title, const QString& text)>;
+    static void SetNoticeObserverForTesting(TNoticeObserver observer);
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -77,6 +82,8 @@ private:
     void CheckAndApplySettings();
     void ProcessOutgoingInvoices();
     void ProcessReceivedInvoices();
+    // A desktop notification through the tray icon (freedesktop notifications on current desktops).
+    void ShowNotice(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon);
 
     // The check timer as the system means it: "enabled" with a period of 0 gives no ticks at all,
     // while a running QTimer of period 0 would fire continuously.
@@ -151,4 +158,6 @@ private:
     // hidden, and bringing it back to the front leaves automatic mode as a click on the icon would.
     bool FWithoutTray = false;
     bool FTickRunning = false;
+    // Whether the last passes failed: a run of failures gets one notification, and its end another.
+    TCycleHealth FCycleHealth;
 };
