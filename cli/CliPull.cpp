@@ -4,6 +4,7 @@
 #include "cli/CliDocument.h"
 #include "dispatch/OutgoingDispatch.h"
 #include "util/Errors.h"
+#include "util/FileLock.h"
 #include "util/Folders.h"
 #include "util/SafeWrite.h"
 #include "util/UniqueFd.h"
@@ -28,28 +29,6 @@ constexpr mode_t kFileMode = 0666;
     throw EInOutError(QStringLiteral("%1 %2: %3").arg(what, path, SystemErrorText(error)), error);
 }
 
-// Opens a regular file that is there, never through a link, and without hanging on a FIFO
-// planted in its place; -1 with errno set otherwise.
-int OpenRegularFile(const QByteArray& path, int flags, bool create)
-{
-    const int common = flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-    TUniqueFd fd(::open(path.constData(), common));
-    if (!fd.IsOpen() && errno == ENOENT && create)
-        fd = TUniqueFd(::open(path.constData(), common | O_CREAT | O_EXCL, kFileMode));
-    if (!fd.IsOpen())
-        return -1;
-    struct stat info;
-    if (::fstat(fd.Get(), &info) != 0)
-        return -1;
-    if (!S_ISREG(info.st_mode)) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (::fcntl(fd.Get(), F_SETFL, flags & ~O_ACCMODE) != 0)
-        return -1;
-    return fd.Release();
-}
-
 // The identifiers already pulled into the folder, one line each, and the lock that keeps a second
 // pull out of the folder while this one runs (an open file description lock: it goes with the
 // file's last close, also when the process dies).
@@ -57,31 +36,21 @@ class TPullIndex
 {
 public:
     TPullIndex(const QString& folder, const std::function<void(const QString&)>& waiting)
-        : FPath(JoinPath(folder, kIndexFileName))
+        : FPath(JoinPath(folder, kIndexFileName)), FLock(TFileLock::Acquire(FPath, [&] {
+              if (waiting)
+                  waiting(QStringLiteral("waiting for the other pull into %1").arg(folder));
+          }))
     {
-        FFd = TUniqueFd(OpenRegularFile(QFile::encodeName(FPath), O_RDWR | O_APPEND, true));
-        if (!FFd.IsOpen())
+        if (FLock.State() != TFileLock::TState::Held)
+            ThrowFileError(QStringLiteral("cannot lock"), FPath, FLock.Error());
+        if (::fcntl(Fd(), F_SETFL, O_APPEND) != 0)
             ThrowFileError(QStringLiteral("cannot open"), FPath, errno);
-        struct flock whole
-        {
-        };
-        whole.l_type = F_WRLCK;
-        whole.l_whence = SEEK_SET;
-        if (::fcntl(FFd.Get(), F_OFD_SETLK, &whole) != 0) {
-            if (errno != EAGAIN && errno != EACCES)
-                ThrowFileError(QStringLiteral("cannot lock"), FPath, errno);
-            if (waiting)
-                waiting(QStringLiteral("waiting for the other pull into %1").arg(folder));
-            while (::fcntl(FFd.Get(), F_OFD_SETLKW, &whole) != 0)
-                if (errno != EINTR)
-                    ThrowFileError(QStringLiteral("cannot lock"), FPath, errno);
-        }
         // A line cut off by a crash is no record; the next one must not be glued to it.
         struct stat info;
         char last = '\n';
-        if (::fstat(FFd.Get(), &info) != 0)
+        if (::fstat(Fd(), &info) != 0)
             ThrowFileError(QStringLiteral("cannot read"), FPath, errno);
-        if (info.st_size > 0 && ::pread(FFd.Get(), &last, 1, info.st_size - 1) != 1)
+        if (info.st_size > 0 && ::pread(Fd(), &last, 1, info.st_size - 1) != 1)
             ThrowFileError(QStringLiteral("cannot read"), FPath, errno);
         if (last != '\n')
             Append("");
@@ -95,7 +64,7 @@ public:
         QByteArray pending;
         char buffer[65536];
         for (off_t offset = 0;;) {
-            const ssize_t n = ::pread(FFd.Get(), buffer, sizeof buffer, offset);
+            const ssize_t n = ::pread(Fd(), buffer, sizeof buffer, offset);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0)
@@ -121,20 +90,22 @@ public:
 private:
     void Append(const QByteArray& line)
     {
-        if (const int error = WriteAll(FFd.Get(), line + '\n'))
+        if (const int error = WriteAll(Fd(), line + '\n'))
             ThrowFileError(QStringLiteral("cannot write"), FPath, error);
-        if (::fdatasync(FFd.Get()) != 0)
+        if (::fdatasync(Fd()) != 0)
             ThrowFileError(QStringLiteral("cannot write"), FPath, errno);
     }
 
+    int Fd() const { return FLock.Fd(); }
+
     QString FPath;
-    TUniqueFd FFd;
+    TFileLock FLock;
 };
 
 // A regular file at path holding exactly these bytes.
 bool HoldsExactly(const QString& path, const QByteArray& content)
 {
-    TUniqueFd fd(OpenRegularFile(QFile::encodeName(path), O_RDONLY, false));
+    const TUniqueFd fd = OpenRegularFile(QFile::encodeName(path), O_RDONLY);
     struct stat info;
     if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0 || info.st_size != content.size())
         return false;

@@ -28,11 +28,11 @@ constexpr int kJournalVersion = 1;
 // Reads a regular file whole, never through a link; false with errno set when it cannot.
 bool ReadRegularFile(const QByteArray& path, qint64 limit, QByteArray& bytes)
 {
-    TUniqueFd fd(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const TUniqueFd fd = OpenRegularFile(path, O_RDONLY);
     struct stat info;
     if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0)
         return false;
-    if (!S_ISREG(info.st_mode) || info.st_size > limit) {
+    if (info.st_size > limit) {
         errno = EINVAL;
         return false;
     }
@@ -108,9 +108,9 @@ std::optional<TAcceptedUpload> EntryFromJson(const TJSONValue& value)
 
 std::optional<TInvoiceContent> ContentOfFile(const QString& path)
 {
-    TUniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const TUniqueFd fd = OpenRegularFile(QFile::encodeName(path), O_RDONLY);
     struct stat info;
-    if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0)
         return std::nullopt;
     QFile file;
     if (!file.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))

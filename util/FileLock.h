@@ -3,6 +3,7 @@
 #include "util/UniqueFd.h"
 
 #include <QString>
+#include <functional>
 
 // An exclusive lock on a lock file, held while the object lives and released by the kernel when the
 // holder dies (no stale lock after a kill). It is an open-file-description lock: two holders conflict
@@ -21,9 +22,13 @@ public:
     // Opens the lock file, creating it exclusively when it is missing and never through a link,
     // and takes the lock without waiting.
     static TFileLock TryAcquire(const QString& path);
+    // The same, but waits for another holder to let go; beforeWaiting runs once when it must wait.
+    static TFileLock Acquire(const QString& path, const std::function<void()>& beforeWaiting = {});
 
     TState State() const { return FState; }
     int Error() const { return FError; }
+    // The lock file while it is held, for a holder that keeps data in it.
+    int Fd() const { return FState == TState::Held ? FFd.Get() : -1; }
 
 private:
     TFileLock(TState state, int error, TUniqueFd fd) : FState(state), FError(error), FFd(std::move(fd)) {}

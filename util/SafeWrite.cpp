@@ -154,6 +154,44 @@ TNewFile::~TNewFile()
     errno = saved;
 }
 
+namespace {
+
+TUniqueFd OpenRegular(const QByteArray& path, int flags, bool create, mode_t mode)
+{
+    const int common = flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    TUniqueFd fd;
+    for (int attempt = 0; attempt < 3 && !fd.IsOpen(); ++attempt) {
+        fd = TUniqueFd(::open(path.constData(), common));
+        if (fd.IsOpen() || errno != ENOENT || !create)
+            break;
+        fd = TUniqueFd(::open(path.constData(), common | O_CREAT | O_EXCL, mode));
+        if (!fd.IsOpen() && errno != EEXIST)
+            break;
+    }
+    struct stat info;
+    if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0)
+        return TUniqueFd();
+    if (!S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        return TUniqueFd();
+    }
+    if (::fcntl(fd.Get(), F_SETFL, flags & ~(O_ACCMODE | O_CREAT | O_EXCL | O_TRUNC)) != 0)
+        return TUniqueFd();
+    return fd;
+}
+
+} // namespace
+
+TUniqueFd OpenRegularFile(const QByteArray& path, int flags)
+{
+    return OpenRegular(path, flags, false, 0);
+}
+
+TUniqueFd OpenOrCreateRegularFile(const QByteArray& path, int flags, mode_t mode)
+{
+    return OpenRegular(path, flags, true, mode);
+}
+
 TNewFile TNewFile::AtPath(const QByteArray& path, mode_t mode)
 {
     const int fd = ::open(path.constData(), kCreateFlags, mode);

@@ -32,6 +32,13 @@ int ResolveOwnLink(const QByteArray& path, QByteArray& resolved);
 // ENOTSUP where it has no hard links either (the caller may copy instead).
 int RenameNoReplace(const QByteArray& from, const QByteArray& to);
 
+// Opens a regular file, never through a link and without hanging on a FIFO planted in its place;
+// with create, a missing one is created exclusively (a racing creator's file is opened instead).
+// The descriptor is blocking again when it is returned; on failure it is not open and errno says
+// why (EINVAL for anything that is not a regular file).
+TUniqueFd OpenRegularFile(const QByteArray& path, int flags);
+TUniqueFd OpenOrCreateRegularFile(const QByteArray& path, int flags, mode_t mode);
+
 // A file this process has just created, open for writing; removed again when the holder goes,
 // unless it was kept. Check Error() before use.
 class TNewFile
