@@ -9,6 +9,7 @@
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
 #include "log/LogFile.h"
+#include "tests/support/FormAccess.h"
 #include "util/Errors.h"
 #include "util/Text.h"
 #include "util/VersionInfo.h"
@@ -33,33 +34,6 @@ inline void PrintTo(const QString& text, std::ostream* os)
 {
     *os << '"' << text.toStdString() << '"';
 }
-
-struct TfrmMainTestAccess
-{
-    static QLineEdit* Database(TfrmMain& f) { return f.edtDatabase; }
-    static QLineEdit* Username(TfrmMain& f) { return f.edtUsername; }
-    static QLineEdit* Password(TfrmMain& f) { return f.edtPassword; }
-    static QLineEdit* Interval(TfrmMain& f) { return f.edtIntervalloSec; }
-    static QLineEdit* Folder(TfrmMain& f) { return f.edtFECartellaDaInviare; }
-    static QLineEdit* ReceivedFolder(TfrmMain& f) { return f.edtFECartellaRicevute; }
-    static QCheckBox* AutomaticStart(TfrmMain& f) { return f.chkEseguiInAvvio; }
-    static void ClickOk(TfrmMain& f) { f.btnOk->click(); }
-    static void ActivateTray(TfrmMain& f, QSystemTrayIcon::ActivationReason reason)
-    {
-        emit f.tyiVORN.activated(reason);
-    }
-    static void DoubleClickTray(TfrmMain& f) { ActivateTray(f, QSystemTrayIcon::DoubleClick); }
-    static bool TrayShown(const TfrmMain& f) { return f.FTrayVisible; }
-    static bool CheckEnabled(const TfrmMain& f) { return f.FCheckEnabled; }
-    static bool CheckTicking(const TfrmMain& f) { return f.tmrFECheck.isActive(); }
-    static int CheckPeriodMs(const TfrmMain& f) { return f.FCheckPeriodMs; }
-    static int CheckRemainingMs(const TfrmMain& f) { return f.tmrFECheck.remainingTime(); }
-    static bool AutomaticStartArmed(const TfrmMain& f) { return f.tmrAutomaticMode.isActive(); }
-    static const TDVBackendService* Client(const TfrmMain& f) { return f.FDVClient.get(); }
-    static const QStringList* XmlMask(const TfrmMain& f) { return f.FXmlMask.get(); }
-    static QString OutgoingFolder(const TfrmMain& f) { return f.FFECartellaDaInviare; }
-};
-using Access = TfrmMainTestAccess;
 
 namespace {
 
@@ -552,14 +526,3 @@ TEST_F(FormMainTest, LeavingAutomaticModeDuringATickLeavesTheChecksStopped)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    testing::InitGoogleTest(&argc, argv);
-    // Also when the test list is read at build time, where no test property sets it.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    TVornApplication application(argc, argv);
-    application.setQuitOnLastWindowClosed(false);
-    return RUN_ALL_TESTS();
-}
