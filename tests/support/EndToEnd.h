@@ -3,8 +3,8 @@
 // What the end-to-end build was configured with: the program under test posts to
 // https://<firm type>.<service domain>/... and trusts <build>/test-pki/ca.pem, which the
 // test_pki fixture writes. A test that plays the backend for it listens on EndToEndPort() with
-// EndToEndPki().ServerCert; since the port is fixed, such tests must not run in parallel: give
-// them ${VORN_END_TO_END_PROPERTIES} (see tests/support/CMakeLists.txt).
+// EndToEndPki().ServerCert; since the port is fixed, such tests must not run in parallel: declare
+// them with vorn_add_test(... END_TO_END) (tests/CMakeLists.txt).
 
 #include "tests/support/TestPki.h"
 
