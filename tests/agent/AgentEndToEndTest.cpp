@@ -6,6 +6,7 @@
 #include "config/Settings.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
+#include "tests/support/Substitute.h"
 #include "util/Text.h"
 
 #include <QFileInfo>
@@ -25,17 +26,6 @@ using dispatch_test::WriteBytes;
 
 namespace {
 
-constexpr char kDatabase[] = "DEMO01";
-constexpr char kUsername[] = "mario.rossi";
-constexpr char kPassword[] = "s3gr3ta";
-
-substitute::ScriptedAnswer Accepted(const std::string& idCoda)
-{
-    substitute::ScriptedAnswer answer;
-    answer.Body = R"({"error":"","result":{"Error":"","Valido":"S","IdCodaInvio_1":")" + idCoda + R"("}})";
-    return answer;
-}
-
 class AgentEndToEndTest : public testing::Test
 {
 protected:
@@ -46,13 +36,7 @@ protected:
             QFileInfo(QStringLiteral(VORN_CA_BUNDLE)).absoluteFilePath() !=
                 QFileInfo(EndToEndPki().CaFile).absoluteFilePath())
             GTEST_SKIP() << "the build does not talk to a local backend with the fixture's CA";
-        substitute::Options options;
-        options.CertFile = EndToEndPki().ServerCert.toStdString();
-        options.KeyFile = EndToEndPki().ServerKey.toStdString();
-        options.Username = std::string(kUsername) + "@" + kDatabase;
-        options.Password = kPassword;
-        options.Port = EndToEndPort();
-        Backend = std::make_unique<substitute::Backend>(options);
+        Backend = std::make_unique<substitute::Backend>(SubstituteOptions(EndToEndPki(), EndToEndPort()));
         Folders = std::make_unique<InvoiceFolders>(Dir.path() + "/da inviare");
     }
 
@@ -69,8 +53,8 @@ protected:
     void WriteConfig(int intervalSec, const QString& folder = QString())
     {
         WriteBytes(Dir.path() + "/VORN_Automatic.ini",
-                   ("[DLV]\r\nDatabase=" + QString(kDatabase) + "\r\nUsername=" + kUsername +
-                    "\r\nPassword=" + EncodePassword(kPassword) +
+                   ("[DLV]\r\nDatabase=" + QString(kTestDatabase) + "\r\nUsername=" + kTestUser +
+                    "\r\nPassword=" + EncodePassword(kTestPassword) +
                     "\r\n[FE]\r\nCartellaDaInviare=" + (folder.isNull() ? Folders->Outgoing() : folder) +
                     "\r\nCheckIntervalSec=" + QString::number(intervalSec) +
                     "\r\n[Level]\r\nLevel=normal\r\n")
@@ -249,9 +233,7 @@ TEST_F(AgentEndToEndTest, OnceExitsWithTheOutcomeOfOnePass)
             WriteConfig(1,
                         row.Config == TRow::MissingFolder ? Dir.path() + "/non esiste" : folders.Outgoing());
         if (row.DropConnection) {
-            substitute::ScriptedAnswer dropped;
-            dropped.DropConnection = true;
-            Backend->PushAnswer(dropped);
+            Backend->PushAnswer(DroppedConnection());
         }
         const size_t sentBefore = Backend->Invoices().size();
 

@@ -8,6 +8,7 @@
 #include "dispatch/DispatchJournal.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
+#include "tests/support/Substitute.h"
 #include "util/Text.h"
 
 #include <QDir>
@@ -32,9 +33,6 @@ using dispatch_test::WriteBytes;
 
 namespace {
 
-constexpr char kDatabase[] = "DEMO01";
-constexpr char kUsername[] = "mario.rossi";
-constexpr char kPassword[] = "s3gr3ta";
 const QString kStopped = "Log Stop";
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
@@ -65,13 +63,7 @@ protected:
             QFileInfo(QStringLiteral(VORN_CA_BUNDLE)).absoluteFilePath() !=
                 QFileInfo(EndToEndPki().CaFile).absoluteFilePath())
             GTEST_SKIP() << "the build does not talk to a local backend with the fixture's CA";
-        substitute::Options options;
-        options.CertFile = EndToEndPki().ServerCert.toStdString();
-        options.KeyFile = EndToEndPki().ServerKey.toStdString();
-        options.Username = std::string(kUsername) + "@" + kDatabase;
-        options.Password = kPassword;
-        options.Port = EndToEndPort();
-        Backend = std::make_unique<substitute::Backend>(options);
+        Backend = std::make_unique<substitute::Backend>(SubstituteOptions(EndToEndPki(), EndToEndPort()));
         Folders = std::make_unique<InvoiceFolders>(Dir.path() + "/da inviare");
     }
 
@@ -85,16 +77,16 @@ protected:
             Folders->ExpectEveryInvoiceInExactlyOnePlace();
     }
 
-    void WriteConfig(const QString& level, const QString& password = EncodePassword(kPassword))
+    void WriteConfig(const QString& level, const QString& password = EncodePassword(kTestPassword))
     {
         WriteConfigIn(Dir.path(), level, password);
     }
 
     void WriteConfigIn(const QString& workDir, const QString& level,
-                       const QString& password = EncodePassword(kPassword))
+                       const QString& password = EncodePassword(kTestPassword))
     {
         WriteBytes(workDir + "/VORN_Automatic.ini",
-                   ("[DLV]\r\nDatabase=" + QString(kDatabase) + "\r\nUsername=" + kUsername +
+                   ("[DLV]\r\nDatabase=" + QString(kTestDatabase) + "\r\nUsername=" + kTestUser +
                     "\r\nPassword=" + password + "\r\nAutomaticMode=1\r\n[FE]\r\nCartellaDaInviare=" +
                     Folders->Outgoing() + "\r\nCheckIntervalSec=1\r\n[Level]\r\nLevel=" + level + "\r\n")
                        .toUtf8());
@@ -205,9 +197,7 @@ TEST_F(AppEndToEndTest, ATransportFailureLeavesTheFilesForTheNextTick)
     WriteConfig("normal");
     Folders->Drop("A.xml");
     Folders->Drop("B.xml");
-    substitute::ScriptedAnswer dropped;
-    dropped.DropConnection = true;
-    Backend->PushAnswer(dropped);
+    Backend->PushAnswer(DroppedConnection());
 
     Start();
     ASSERT_TRUE(WaitUntil([&] { return !LogMessages("ERR").empty(); }, 60000)) << Diagnostics().toStdString();

@@ -4,7 +4,7 @@
 // (level normal, no write delay) whose entries can be read back, and a few answer helpers.
 
 #include "log/LogFile.h"
-#include "tests/backend/BackendTestSupport.h"
+#include "tests/support/BackendTest.h"
 
 #include <QTemporaryDir>
 #include <chrono>
@@ -12,9 +12,6 @@
 #include <vector>
 
 namespace operations_test {
-
-using backend_test::FailureOf;
-using backend_test::JsonAnswer;
 
 // One entry as the log file holds it.
 struct LogEntry
@@ -64,12 +61,6 @@ inline std::string LastBody(const substitute::Backend& backend)
     return requests.empty() ? std::string("<no request>") : requests.back().Body;
 }
 
-// An answer with an empty "error" and the given "result" JSON text.
-inline substitute::ScriptedAnswer ResultAnswer(const std::string& resultJson)
-{
-    return JsonAnswer(R"({"error":"","result":)" + resultJson + "}");
-}
-
 // One answer of a table: the JSON body the backend sends and the failure message expected.
 struct FailureCase
 {
@@ -78,15 +69,7 @@ struct FailureCase
     QString Message;
 };
 
-// A case's answer delivered as a transport-level or framing failure.
-inline substitute::ScriptedAnswer DroppedConnection()
-{
-    substitute::ScriptedAnswer answer;
-    answer.DropConnection = true;
-    return answer;
-}
-
-class OperationsTest : public backend_test::BackendTest
+class OperationsTest : public BackendTest
 {
 protected:
     // Runs `action` against each case's answer and checks the failure message; the ASan leak
