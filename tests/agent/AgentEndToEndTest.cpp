@@ -1,15 +1,14 @@
 // The real vorn-agent program, started in a working directory of its own against the substitute
 // backend, which this test process serves on the build's service port with the fixture's PKI.
 
-#include "tests/dispatch/InvoiceFolders.h"
-
 #include "config/Settings.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
+#include "tests/support/Files.h"
+#include "tests/support/InvoiceFolders.h"
+#include "tests/support/LogEntries.h"
 #include "tests/support/Substitute.h"
-#include "util/Text.h"
 
-#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -20,10 +19,6 @@
 #include <memory>
 #include <vector>
 
-using dispatch_test::InvoiceFolders;
-using dispatch_test::ReadBytes;
-using dispatch_test::WriteBytes;
-
 namespace {
 
 class AgentEndToEndTest : public testing::Test
@@ -31,11 +26,8 @@ class AgentEndToEndTest : public testing::Test
 protected:
     void SetUp() override
     {
-        // The program reaches the backend only at the domain and through the CA it was built with.
-        if (!EndToEndServiceDomain().startsWith("localhost:") ||
-            QFileInfo(QStringLiteral(VORN_CA_BUNDLE)).absoluteFilePath() !=
-                QFileInfo(EndToEndPki().CaFile).absoluteFilePath())
-            GTEST_SKIP() << "the build does not talk to a local backend with the fixture's CA";
+        if (const QString reason = EndToEndSkipReason(); !reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
         Backend = std::make_unique<substitute::Backend>(SubstituteOptions(EndToEndPki(), EndToEndPort()));
         Folders = std::make_unique<InvoiceFolders>(Dir.path() + "/da inviare");
     }
@@ -98,9 +90,8 @@ protected:
     QStringList Log() const
     {
         QStringList lines;
-        const QString text = FromWindows1252(ReadBytes(Dir.path() + "/VORN_Automatic.log"));
-        for (const QString& line : text.split("\r\n", Qt::SkipEmptyParts))
-            lines << line.mid(22, 3) + u' ' + line.mid(27);
+        for (const LogEntry& entry : ReadLogEntries(Dir.path() + "/VORN_Automatic.log"))
+            lines << entry.Tag + u' ' + entry.Message;
         return lines;
     }
 
@@ -109,13 +100,7 @@ protected:
 
     QString Errors() const { return QString::fromUtf8(Process->readAllStandardError()); }
 
-    bool NoInvoiceLeft() const
-    {
-        for (const QString& name : InvoiceFolders::Files(Folders->Outgoing()))
-            if (name.endsWith(".xml") || name.endsWith(".p7m"))
-                return false;
-        return true;
-    }
+    bool NoInvoiceLeft() const { return Folders->NoInvoiceLeft(); }
 
     QTemporaryDir Dir;
     std::unique_ptr<substitute::Backend> Backend;

@@ -7,6 +7,7 @@
 #include "app/VornApplication.h"
 #include "log/LogFile.h"
 #include "tests/support/FormAccess.h"
+#include "tests/support/Print.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -29,11 +30,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

@@ -9,7 +9,10 @@
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
 #include "log/LogFile.h"
+#include "tests/support/Files.h"
 #include "tests/support/FormAccess.h"
+#include "tests/support/LogEntries.h"
+#include "tests/support/Print.h"
 #include "util/Errors.h"
 #include "util/Text.h"
 #include "util/VersionInfo.h"
@@ -30,25 +33,7 @@
 #include <memory>
 #include <vector>
 
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
-
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 void RunEventsFor(int ms)
 {
@@ -58,13 +43,12 @@ void RunEventsFor(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-// The messages of the log file, in order (the text after the 27 characters of timestamp and tag).
+// The messages of the log file, in order.
 std::vector<QString> LogMessages()
 {
     std::vector<QString> messages;
-    for (const QString& line :
-         FromWindows1252(ReadBytes(TfrmMain::LogFilePath())).split("\r\n", Qt::SkipEmptyParts))
-        messages.push_back(line.mid(27));
+    for (const LogEntry& entry : ReadLogEntries(TfrmMain::LogFilePath()))
+        messages.push_back(entry.Message);
     return messages;
 }
 

@@ -5,6 +5,7 @@
 #include "config/Settings.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
+#include "tests/support/Files.h"
 #include "tests/support/Substitute.h"
 
 #include <QDir>
@@ -67,11 +68,7 @@ public:
         config.Close();
     }
 
-    QByteArray FileContent(const QString& name) const
-    {
-        QFile file(Dir.filePath(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    QByteArray FileContent(const QString& name) const { return ReadBytes(Dir.filePath(name)); }
 
     QTemporaryDir Dir;
 };
@@ -161,14 +158,9 @@ class CliBackendTest : public testing::Test
 protected:
     void SetUp() override
     {
-        const QString domain = EndToEndServiceDomain();
-        const TestPki pki = EndToEndPki();
-        if (!domain.startsWith(QStringLiteral("localhost:")) ||
-            QStringLiteral(VORN_TEST_CA_BUNDLE) != pki.CaFile)
-            GTEST_SKIP() << "vorn-cli was built for " << domain.toStdString()
-                         << " trusting '" VORN_TEST_CA_BUNDLE
-                         << "', not the substitute backend with the test CA";
-        Backend = std::make_unique<substitute::Backend>(SubstituteOptions(pki, EndToEndPort()));
+        if (const QString reason = EndToEndSkipReason(); !reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+        Backend = std::make_unique<substitute::Backend>(SubstituteOptions(EndToEndPki(), EndToEndPort()));
         // Blanks around the texts, as a hand-edited file may have them: the user sent is still exact.
         Cli.WriteConfig(QStringLiteral(" %1 ").arg(kTestDatabase), QStringLiteral("%1\t").arg(kTestUser),
                         QStringLiteral(" %1 ").arg(kTestPassword));

@@ -1,5 +1,6 @@
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
+#include "tests/support/Files.h"
 #include "tests/support/OtherUser.h"
 #include "util/Errors.h"
 
@@ -17,19 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QByteArray Utf16Le(const QString& text)
 {

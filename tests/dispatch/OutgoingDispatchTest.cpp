@@ -1,13 +1,13 @@
 // The dispatch cycle against the substitute backend on loopback: what ends up in which folder,
 // under which name and with which error text, and what the backend received.
 
-#include "tests/dispatch/InvoiceFolders.h"
-
+#include "dispatch/OutgoingDispatch.h"
 #include "backend/DVBackendService.h"
 #include "dispatch/DispatchJournal.h"
-#include "dispatch/OutgoingDispatch.h"
 #include "log/LogFile.h"
 #include "substitute/SubstituteBackend.h"
+#include "tests/support/Files.h"
+#include "tests/support/InvoiceFolders.h"
 #include "tests/support/Substitute.h"
 #include "tests/support/TestClient.h"
 #include "util/Errors.h"
@@ -26,11 +26,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
-using dispatch_test::InvoiceFolders;
-using dispatch_test::ReadBytes;
-using dispatch_test::SampleInvoice;
-using dispatch_test::WriteBytes;
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "log/LogFile.h"
 #include "tests/support/BackendTest.h"
+#include "tests/support/LogEntries.h"
 
 #include <QTemporaryDir>
 #include <chrono>
@@ -12,19 +13,6 @@
 #include <vector>
 
 namespace operations_test {
-
-// One entry as the log file holds it.
-struct LogEntry
-{
-    QString Tag; // "   " for normal, "WRN" for warning, "ERR" for error entries
-    QString Message;
-    bool operator==(const LogEntry&) const = default;
-};
-
-inline void PrintTo(const LogEntry& entry, std::ostream* os)
-{
-    *os << "[" << entry.Tag.toStdString() << "] " << entry.Message.toStdString();
-}
 
 // Installs a log in a temporary folder as the process-wide AppLog for its lifetime.
 class ScopedAppLog
@@ -43,16 +31,6 @@ private:
     QTemporaryDir FDir;
     QString FFileName;
 };
-
-inline LogEntry Normal(const QString& message)
-{
-    return {QStringLiteral("   "), message};
-}
-
-inline LogEntry Warning(const QString& message)
-{
-    return {QStringLiteral("WRN"), message};
-}
 
 // The raw form body that the substitute recorded for the last request.
 inline std::string LastBody(const substitute::Backend& backend)

@@ -15,6 +15,11 @@ QString EndToEndServiceDomain(); // as configured, e.g. "localhost:47443"
 int EndToEndPort();              // its port; 443 when it names none
 TestPki EndToEndPki();           // the files of the test_pki fixture (not generated here)
 
+// Why the programs of this build cannot be tested end to end, for the test to skip with: they reach
+// the backend only at the service domain and through the CA they were built with, which must be
+// the substitute on loopback and the fixture's CA. Empty when they can.
+QString EndToEndSkipReason();
+
 // Asks done() every 20 ms until it holds or timeoutMs have passed; whether it held. For tests that
 // watch another process (its files, its log) from outside.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs);

@@ -1,6 +1,6 @@
 #include "util/NumericFilter.h"
 
-#include "tests/util/QtPrint.h"
+#include "tests/support/Print.h"
 
 #include <gtest/gtest.h>
 
