@@ -1,20 +1,12 @@
 #pragma once
 
-// What the benchmarks against the in-process substitute backend share: its credentials, a small
-// invoice, the folder of invoices to send and a client that trusts the test CA.
-
-#include "backend/DVBackendService.h"
-#include "substitute/SubstituteBackend.h"
-#include "tests/support/TestPki.h"
+// What the benchmarks against the in-process substitute backend share besides the test kit's
+// substitute and client (tests/support): a small invoice and the folder of invoices to send.
 
 #include <QFile>
 #include <QStringList>
 #include <cstdio>
 #include <functional>
-#include <memory>
-
-inline constexpr char kBenchUsername[] = "bench@DEMO01";
-inline constexpr char kBenchPassword[] = "bench";
 
 // A well-formed invoice of about 2 KB carrying its number.
 inline QByteArray SmallInvoice(int number)
@@ -43,26 +35,4 @@ inline QStringList WriteInvoices(const QString& folder, int count,
         }
     }
     return paths;
-}
-
-inline std::unique_ptr<substitute::Backend> StartBenchBackend(const TestPki& pki)
-{
-    substitute::Options options;
-    options.CertFile = pki.ServerCert.toStdString();
-    options.KeyFile = pki.ServerKey.toStdString();
-    options.Username = kBenchUsername;
-    options.Password = kBenchPassword;
-    return std::make_unique<substitute::Backend>(options);
-}
-
-inline std::unique_ptr<TDVBackendService> BenchClient(const substitute::Backend& backend, const TestPki& pki)
-{
-    THttpsSettings transport;
-    transport.CaBundle = pki.CaFile;
-    auto client =
-        std::make_unique<TDVBackendService>(QStringLiteral("localhost:%1").arg(backend.Port()), transport);
-    client->SetFirmType(QStringLiteral("aziende"));
-    client->SetUsername(QString::fromLatin1(kBenchUsername));
-    client->SetPassword(QString::fromLatin1(kBenchPassword));
-    return client;
 }

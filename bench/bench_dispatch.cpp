@@ -11,7 +11,8 @@
 #include "dispatch/OutgoingDispatch.h"
 #include "log/LogFile.h"
 #include "substitute/SubstituteBackend.h"
-#include "tests/support/TestPki.h"
+#include "tests/support/Substitute.h"
+#include "tests/support/TestClient.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -45,7 +46,7 @@ int main(int argc, char** argv)
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
 
     const TestPki& pki = SharedTestPki();
-    const std::unique_ptr<substitute::Backend> backend = StartBenchBackend(pki);
+    const auto backend = std::make_unique<substitute::Backend>(SubstituteOptions(pki));
 
     QTemporaryDir dir;
     AppLog = std::make_unique<TLogFile>(dir.filePath(QStringLiteral("VORN_Automatic.log")));
@@ -55,7 +56,9 @@ int main(int argc, char** argv)
     if (WriteInvoices(outgoing, count, DispatchInvoice).isEmpty())
         return 1;
 
-    const std::unique_ptr<TDVBackendService> client = BenchClient(*backend, pki);
+    const auto client =
+        std::make_unique<TDVBackendService>(LoopbackDomain(backend->Port()), TestTransport(pki));
+    SignInAsTestUser(*client);
 
     TOutgoingDispatch dispatch(outgoing, {QStringLiteral(".xml"), QStringLiteral(".p7m")}, *client,
                                [](quint32) {});

@@ -9,7 +9,8 @@
 #include "backend/DVBackendService.h"
 #include "bench/BenchSupport.h"
 #include "cli/CliPull.h"
-#include "tests/support/TestPki.h"
+#include "tests/support/Substitute.h"
+#include "tests/support/TestClient.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -37,8 +38,8 @@ int PullOnce(int count)
     substitute.start(QStringLiteral(VORN_SUBSTITUTE_PATH),
                      {QStringLiteral("--cert"), pki.ServerCert, QStringLiteral("--key"), pki.ServerKey,
                       QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--user"),
-                      QLatin1String(kBenchUsername), QStringLiteral("--password"),
-                      QLatin1String(kBenchPassword), QStringLiteral("--received"), QString::number(count)});
+                      QLatin1String(kTestUsername), QStringLiteral("--password"),
+                      QLatin1String(kTestPassword), QStringLiteral("--received"), QString::number(count)});
     if (!substitute.waitForReadyRead(120000)) {
         std::fprintf(stderr, "the substitute backend did not start: %s\n",
                      substitute.readAllStandardError().constData());
@@ -47,12 +48,8 @@ int PullOnce(int count)
     const QByteArray listening = substitute.readLine().trimmed();
     const int port = listening.mid(listening.lastIndexOf(' ') + 1).toInt();
 
-    THttpsSettings transport;
-    transport.CaBundle = pki.CaFile;
-    TDVBackendService client(QStringLiteral("localhost:%1").arg(port), transport);
-    client.SetFirmType(QStringLiteral("aziende"));
-    client.SetUsername(QLatin1String(kBenchUsername));
-    client.SetPassword(QLatin1String(kBenchPassword));
+    TDVBackendService client(LoopbackDomain(port), TestTransport(pki));
+    SignInAsTestUser(client);
 
     QTemporaryDir folder;
     TPullOptions options;

@@ -7,7 +7,8 @@
 #include "backend/DVBackendService.h"
 #include "log/LogFile.h"
 #include "substitute/SubstituteBackend.h"
-#include "tests/support/TestPki.h"
+#include "tests/support/Substitute.h"
+#include "tests/support/TestClient.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -74,19 +75,9 @@ int main(int argc, char** argv)
     }
 
     const TestPki& pki = SharedTestPki();
-    substitute::Options options;
-    options.CertFile = pki.ServerCert.toStdString();
-    options.KeyFile = pki.ServerKey.toStdString();
-    options.Username = "bench@DEMO01";
-    options.Password = "bench";
-    substitute::Backend backend(options);
-
-    THttpsSettings transport;
-    transport.CaBundle = pki.CaFile;
-    TDVBackendService client(QStringLiteral("localhost:%1").arg(backend.Port()), transport);
-    client.SetFirmType(QStringLiteral("aziende"));
-    client.SetUsername(QStringLiteral("bench@DEMO01"));
-    client.SetPassword(QStringLiteral("bench"));
+    substitute::Backend backend(SubstituteOptions(pki));
+    TDVBackendService client(LoopbackDomain(backend.Port()), TestTransport(pki));
+    SignInAsTestUser(client);
 
     substitute::ScriptedAnswer answer;
     answer.Headers = {{"Content-Type", "application/json; charset=utf-8"}};

@@ -7,7 +7,8 @@
 #include "backend/DVBackendService.h"
 #include "bench/BenchSupport.h"
 #include "substitute/SubstituteBackend.h"
-#include "tests/support/TestPki.h"
+#include "tests/support/Substitute.h"
+#include "tests/support/TestClient.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,14 +41,16 @@ int main(int argc, char** argv)
     const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 200;
 
     const TestPki& pki = SharedTestPki();
-    const std::unique_ptr<substitute::Backend> backend = StartBenchBackend(pki);
+    const auto backend = std::make_unique<substitute::Backend>(SubstituteOptions(pki));
 
     QTemporaryDir folder;
     const QStringList files = WriteInvoices(folder.path(), count);
     if (files.isEmpty())
         return 1;
 
-    const std::unique_ptr<TDVBackendService> client = BenchClient(*backend, pki);
+    const auto client =
+        std::make_unique<TDVBackendService>(LoopbackDomain(backend->Port()), TestTransport(pki));
+    SignInAsTestUser(*client);
 
     std::vector<double> ours;
     for (const QString& path : files) {
@@ -71,7 +74,7 @@ int main(int argc, char** argv)
             QStringLiteral("--cacert"),
             pki.CaFile,
             QStringLiteral("-u"),
-            QStringLiteral("%1:%2").arg(QLatin1String(kBenchUsername), QLatin1String(kBenchPassword)),
+            QStringLiteral("%1:%2").arg(QLatin1String(kTestUsername), QLatin1String(kTestPassword)),
             QStringLiteral("-F"),
             QStringLiteral("QELT_REQ=FAESendXml"),
             QStringLiteral("-F"),

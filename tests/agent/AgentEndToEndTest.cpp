@@ -1,16 +1,17 @@
 // The real vorn-agent program, started in a working directory of its own against the substitute
 // backend, which this test process serves on the build's service port with the fixture's PKI.
 
-#include "tests/dispatch/InvoiceFolders.h"
-
 #include "config/Settings.h"
 #include "dispatch/OutgoingDispatch.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
+#include "tests/support/Files.h"
+#include "tests/support/InvoiceFolders.h"
+#include "tests/support/LogEntries.h"
+#include "tests/support/Substitute.h"
 #include "util/FileLock.h"
 #include "util/Text.h"
 
-#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -21,40 +22,16 @@
 #include <memory>
 #include <vector>
 
-using dispatch_test::InvoiceFolders;
-using dispatch_test::ReadBytes;
-using dispatch_test::WriteBytes;
-
 namespace {
-
-constexpr char kDatabase[] = "DEMO01";
-constexpr char kUsername[] = "mario.rossi";
-constexpr char kPassword[] = "s3gr3ta";
-
-substitute::ScriptedAnswer Accepted(const std::string& idCoda)
-{
-    substitute::ScriptedAnswer answer;
-    answer.Body = R"({"error":"","result":{"Error":"","Valido":"S","IdCodaInvio_1":")" + idCoda + R"("}})";
-    return answer;
-}
 
 class AgentEndToEndTest : public testing::Test
 {
 protected:
     void SetUp() override
     {
-        // The program reaches the backend only at the domain and through the CA it was built with.
-        if (!EndToEndServiceDomain().startsWith("localhost:") ||
-            QFileInfo(QStringLiteral(VORN_CA_BUNDLE)).absoluteFilePath() !=
-                QFileInfo(EndToEndPki().CaFile).absoluteFilePath())
-            GTEST_SKIP() << "the build does not talk to a local backend with the fixture's CA";
-        substitute::Options options;
-        options.CertFile = EndToEndPki().ServerCert.toStdString();
-        options.KeyFile = EndToEndPki().ServerKey.toStdString();
-        options.Username = std::string(kUsername) + "@" + kDatabase;
-        options.Password = kPassword;
-        options.Port = EndToEndPort();
-        Backend = std::make_unique<substitute::Backend>(options);
+        if (const QString reason = EndToEndSkipReason(); !reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+        Backend = std::make_unique<substitute::Backend>(SubstituteOptions(EndToEndPki(), EndToEndPort()));
         Folders = std::make_unique<InvoiceFolders>(Dir.path() + "/da inviare");
     }
 
@@ -71,8 +48,8 @@ protected:
     void WriteConfig(int intervalSec, const QString& folder = QString())
     {
         WriteBytes(Dir.path() + "/VORN_Automatic.ini",
-                   ("[DLV]\r\nDatabase=" + QString(kDatabase) + "\r\nUsername=" + kUsername +
-                    "\r\nPassword=" + EncodePassword(kPassword) +
+                   ("[DLV]\r\nDatabase=" + QString(kTestDatabase) + "\r\nUsername=" + kTestUser +
+                    "\r\nPassword=" + EncodePassword(kTestPassword) +
                     "\r\n[FE]\r\nCartellaDaInviare=" + (folder.isNull() ? Folders->Outgoing() : folder) +
                     "\r\nCheckIntervalSec=" + QString::number(intervalSec) +
                     "\r\n[Level]\r\nLevel=normal\r\n")
@@ -116,9 +93,8 @@ protected:
     QStringList Log() const
     {
         QStringList lines;
-        const QString text = FromWindows1252(ReadBytes(Dir.path() + "/VORN_Automatic.log"));
-        for (const QString& line : text.split("\r\n", Qt::SkipEmptyParts))
-            lines << line.mid(22, 3) + u' ' + line.mid(27);
+        for (const LogEntry& entry : ReadLogEntries(Dir.path() + "/VORN_Automatic.log"))
+            lines << entry.Tag + u' ' + entry.Message;
         return lines;
     }
 
@@ -127,13 +103,7 @@ protected:
 
     QString Errors() const { return QString::fromUtf8(Process->readAllStandardError()); }
 
-    bool NoInvoiceLeft() const
-    {
-        for (const QString& name : InvoiceFolders::Files(Folders->Outgoing()))
-            if (name.endsWith(".xml") || name.endsWith(".p7m"))
-                return false;
-        return true;
-    }
+    bool NoInvoiceLeft() const { return Folders->NoInvoiceLeft(); }
 
     QTemporaryDir Dir;
     std::unique_ptr<substitute::Backend> Backend;
@@ -271,9 +241,7 @@ TEST_F(AgentEndToEndTest, OnceExitsWithTheOutcomeOfOnePass)
             WriteConfig(1,
                         row.Config == TRow::MissingFolder ? Dir.path() + "/non esiste" : folders.Outgoing());
         if (row.DropConnection) {
-            substitute::ScriptedAnswer dropped;
-            dropped.DropConnection = true;
-            Backend->PushAnswer(dropped);
+            Backend->PushAnswer(DroppedConnection());
         }
         const size_t sentBefore = Backend->Invoices().size();
 

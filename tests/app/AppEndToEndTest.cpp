@@ -1,14 +1,15 @@
 // The real VORN_Automatic program, started in a working directory of its own against the substitute
 // backend, which this test process serves on the build's service port with the fixture's PKI.
 
-#include "tests/dispatch/InvoiceFolders.h"
-
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
 #include "dispatch/DispatchJournal.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
-#include "util/Text.h"
+#include "tests/support/Files.h"
+#include "tests/support/InvoiceFolders.h"
+#include "tests/support/LogEntries.h"
+#include "tests/support/Substitute.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,58 +21,23 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <functional>
 #include <map>
 #include <memory>
 #include <random>
 #include <vector>
 
-using dispatch_test::InvoiceFolders;
-using dispatch_test::ReadBytes;
-using dispatch_test::WriteBytes;
-
 namespace {
 
-constexpr char kDatabase[] = "DEMO01";
-constexpr char kUsername[] = "mario.rossi";
-constexpr char kPassword[] = "s3gr3ta";
 const QString kStopped = "Log Stop";
-
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
-struct LogLine
-{
-    QString Tag; // "   ", "WRN" or "ERR"
-    QString Message;
-};
 
 class AppEndToEndTest : public testing::Test
 {
 protected:
     void SetUp() override
     {
-        // The program reaches the backend only at the domain and through the CA it was built with.
-        if (!EndToEndServiceDomain().startsWith("localhost:") ||
-            QFileInfo(QStringLiteral(VORN_CA_BUNDLE)).absoluteFilePath() !=
-                QFileInfo(EndToEndPki().CaFile).absoluteFilePath())
-            GTEST_SKIP() << "the build does not talk to a local backend with the fixture's CA";
-        substitute::Options options;
-        options.CertFile = EndToEndPki().ServerCert.toStdString();
-        options.KeyFile = EndToEndPki().ServerKey.toStdString();
-        options.Username = std::string(kUsername) + "@" + kDatabase;
-        options.Password = kPassword;
-        options.Port = EndToEndPort();
-        Backend = std::make_unique<substitute::Backend>(options);
+        if (const QString reason = EndToEndSkipReason(); !reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+        Backend = std::make_unique<substitute::Backend>(SubstituteOptions(EndToEndPki(), EndToEndPort()));
         Folders = std::make_unique<InvoiceFolders>(Dir.path() + "/da inviare");
     }
 
@@ -85,16 +51,16 @@ protected:
             Folders->ExpectEveryInvoiceInExactlyOnePlace();
     }
 
-    void WriteConfig(const QString& level, const QString& password = EncodePassword(kPassword))
+    void WriteConfig(const QString& level, const QString& password = EncodePassword(kTestPassword))
     {
         WriteConfigIn(Dir.path(), level, password);
     }
 
     void WriteConfigIn(const QString& workDir, const QString& level,
-                       const QString& password = EncodePassword(kPassword))
+                       const QString& password = EncodePassword(kTestPassword))
     {
         WriteBytes(workDir + "/VORN_Automatic.ini",
-                   ("[DLV]\r\nDatabase=" + QString(kDatabase) + "\r\nUsername=" + kUsername +
+                   ("[DLV]\r\nDatabase=" + QString(kTestDatabase) + "\r\nUsername=" + kTestUser +
                     "\r\nPassword=" + password + "\r\nAutomaticMode=1\r\n[FE]\r\nCartellaDaInviare=" +
                     Folders->Outgoing() + "\r\nCheckIntervalSec=1\r\n[Level]\r\nLevel=" + level + "\r\n")
                        .toUtf8());
@@ -127,20 +93,15 @@ protected:
     }
     int Stop(int signal) { return Stop(*Process, signal); }
 
-    std::vector<LogLine> Log(const QString& workDir = {}) const
+    std::vector<LogEntry> Log(const QString& workDir = {}) const
     {
-        std::vector<LogLine> lines;
-        const QString text =
-            FromWindows1252(ReadBytes((workDir.isEmpty() ? Dir.path() : workDir) + "/VORN_Automatic.log"));
-        for (const QString& line : text.split("\r\n", Qt::SkipEmptyParts))
-            lines.push_back({line.mid(22, 3), line.mid(27)});
-        return lines;
+        return ReadLogEntries((workDir.isEmpty() ? Dir.path() : workDir) + "/VORN_Automatic.log");
     }
 
     std::vector<QString> LogMessages(const QString& tag = "   ") const
     {
         std::vector<QString> messages;
-        for (const LogLine& line : Log())
+        for (const LogEntry& line : Log())
             if (line.Tag == tag)
                 messages.push_back(line.Message);
         return messages;
@@ -154,13 +115,7 @@ protected:
 
     QString Diagnostics() const { return QString::fromUtf8(ReadBytes(Dir.path() + "/stderr.txt")); }
 
-    bool NoInvoiceLeft() const
-    {
-        for (const QString& name : InvoiceFolders::Files(Folders->Outgoing()))
-            if (name.endsWith(".xml") || name.endsWith(".p7m"))
-                return false;
-        return true;
-    }
+    bool NoInvoiceLeft() const { return Folders->NoInvoiceLeft(); }
 
     QTemporaryDir Dir;
     std::unique_ptr<substitute::Backend> Backend;
@@ -205,9 +160,7 @@ TEST_F(AppEndToEndTest, ATransportFailureLeavesTheFilesForTheNextTick)
     WriteConfig("normal");
     Folders->Drop("A.xml");
     Folders->Drop("B.xml");
-    substitute::ScriptedAnswer dropped;
-    dropped.DropConnection = true;
-    Backend->PushAnswer(dropped);
+    Backend->PushAnswer(DroppedConnection());
 
     Start();
     ASSERT_TRUE(WaitUntil([&] { return !LogMessages("ERR").empty(); }, 60000)) << Diagnostics().toStdString();
@@ -365,7 +318,7 @@ TEST_F(AppEndToEndTest, TwoProgramsOnOneFolderSendEachInvoiceOnce)
     // The one that found the folder served said so.
     int skipped = 0;
     for (const QString& workDir : {first, second})
-        for (const LogLine& line : Log(workDir))
+        for (const LogEntry& line : Log(workDir))
             if (line.Tag == "WRN" &&
                 line.Message.startsWith("Invio saltato: la cartella " + Folders->Outgoing()))
                 ++skipped;

@@ -3,11 +3,11 @@
 // failed passes once at its start and once when the backend answers again.
 
 #include "app/Form_Main.h"
-#include "app/NumericLineEdit.h"
-#include "app/VornApplication.h"
 #include "log/LogFile.h"
-#include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
+#include "tests/support/Files.h"
+#include "tests/support/FormAccess.h"
+#include "tests/support/Substitute.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,20 +22,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-struct TfrmMainTestAccess
-{
-    static void FillIn(TfrmMain& f, const QString& folder)
-    {
-        f.edtDatabase->setText(QStringLiteral("DEMO01"));
-        f.edtUsername->setText(QStringLiteral("mario.rossi"));
-        f.edtPassword->setText(QStringLiteral("s3gr3ta"));
-        f.edtFECartellaDaInviare->setText(folder);
-        f.edtIntervalloSec->setText(QStringLiteral("1"));
-    }
-    static void ClickOk(TfrmMain& f) { f.btnOk->click(); }
-};
-using Access = TfrmMainTestAccess;
 
 namespace {
 
@@ -59,13 +45,6 @@ void RunEventsFor(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 // The failures the exception hook logged so far: one per failed pass.
 int LoggedFailures()
 {
@@ -78,9 +57,8 @@ class DesktopNoticeTest : public testing::Test
 protected:
     void SetUp() override
     {
-        if (!EndToEndServiceDomain().startsWith(QStringLiteral("localhost:")))
-            GTEST_SKIP() << "the window was built for " << EndToEndServiceDomain().toStdString()
-                         << ", not the substitute backend";
+        if (const QString reason = EndToEndSkipReason(); !reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
         FPreviousDir = QDir::currentPath();
         QDir::setCurrent(FDir.path());
         Outgoing = FDir.filePath(QStringLiteral("da inviare"));
@@ -104,14 +82,7 @@ protected:
 
     void StartBackend()
     {
-        const TestPki pki = EndToEndPki();
-        substitute::Options options;
-        options.CertFile = pki.ServerCert.toStdString();
-        options.KeyFile = pki.ServerKey.toStdString();
-        options.Username = "mario.rossi@DEMO01";
-        options.Password = "s3gr3ta";
-        options.Port = EndToEndPort();
-        Backend = std::make_unique<substitute::Backend>(options);
+        Backend = std::make_unique<substitute::Backend>(SubstituteOptions(EndToEndPki(), EndToEndPort()));
     }
 
     QTemporaryDir FDir;
@@ -128,7 +99,11 @@ TEST_F(DesktopNoticeTest, ARefusalAndEachRunOfFailuresAreToldOnce)
     Form = std::make_unique<TfrmMain>();
     ASSERT_TRUE(AppLog);
     AppLog->SetWriteDelayForTesting(std::chrono::milliseconds(0));
-    Access::FillIn(*Form, Outgoing);
+    Access::Database(*Form)->setText(kTestDatabase);
+    Access::Username(*Form)->setText(kTestUser);
+    Access::Password(*Form)->setText(kTestPassword);
+    Access::Folder(*Form)->setText(Outgoing);
+    Access::Interval(*Form)->setText(QStringLiteral("1"));
     Access::ClickOk(*Form);
 
     ASSERT_TRUE(RunEventsUntil([&] { return !Notices.empty(); }, 30000));
@@ -161,13 +136,3 @@ TEST_F(DesktopNoticeTest, ARefusalAndEachRunOfFailuresAreToldOnce)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    testing::InitGoogleTest(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    TVornApplication application(argc, argv);
-    application.setQuitOnLastWindowClosed(false);
-    return RUN_ALL_TESTS();
-}

@@ -6,6 +6,8 @@
 #include "app/NumericLineEdit.h"
 #include "app/VornApplication.h"
 #include "log/LogFile.h"
+#include "tests/support/FormAccess.h"
+#include "tests/support/Print.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -28,30 +30,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
-struct TfrmMainTestAccess
-{
-    static QLineEdit* Database(TfrmMain& f) { return f.edtDatabase; }
-    static QLineEdit* Username(TfrmMain& f) { return f.edtUsername; }
-    static QLineEdit* Password(TfrmMain& f) { return f.edtPassword; }
-    static TNumericLineEdit* Interval(TfrmMain& f) { return f.edtIntervalloSec; }
-    static QLineEdit* Folder(TfrmMain& f) { return f.edtFECartellaDaInviare; }
-    static QLineEdit* ReceivedFolder(TfrmMain& f) { return f.edtFECartellaRicevute; }
-    static QCheckBox* AutomaticStart(TfrmMain& f) { return f.chkEseguiInAvvio; }
-    static QPushButton* Ok(TfrmMain& f) { return f.btnOk; }
-    static QLabel* Link(TfrmMain& f) { return f.lklVORN; }
-    static QLabel* Label6(TfrmMain& f) { return f.Label6; }
-    static QToolButton* FolderButton(TfrmMain& f) { return f.btDaInviare; }
-    static QToolButton* ReceivedFolderButton(TfrmMain& f) { return f.btnRicevute; }
-    static QFrame* Shape1(TfrmMain& f) { return f.Shape1; }
-    static QFrame* Shape2(TfrmMain& f) { return f.Shape2; }
-};
-using Access = TfrmMainTestAccess;
 
 namespace {
 
@@ -542,13 +520,3 @@ INSTANTIATE_TEST_SUITE_P(Separators, IntervalBoxTest, testing::Values(QChar(u','
                          });
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    TVornApplication application(argc, argv);
-    application.setQuitOnLastWindowClosed(false);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

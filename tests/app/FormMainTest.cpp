@@ -9,6 +9,10 @@
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
 #include "log/LogFile.h"
+#include "tests/support/Files.h"
+#include "tests/support/FormAccess.h"
+#include "tests/support/LogEntries.h"
+#include "tests/support/Print.h"
 #include "util/Errors.h"
 #include "util/Text.h"
 #include "util/VersionInfo.h"
@@ -29,52 +33,7 @@
 #include <memory>
 #include <vector>
 
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
-struct TfrmMainTestAccess
-{
-    static QLineEdit* Database(TfrmMain& f) { return f.edtDatabase; }
-    static QLineEdit* Username(TfrmMain& f) { return f.edtUsername; }
-    static QLineEdit* Password(TfrmMain& f) { return f.edtPassword; }
-    static QLineEdit* Interval(TfrmMain& f) { return f.edtIntervalloSec; }
-    static QLineEdit* Folder(TfrmMain& f) { return f.edtFECartellaDaInviare; }
-    static QLineEdit* ReceivedFolder(TfrmMain& f) { return f.edtFECartellaRicevute; }
-    static QCheckBox* AutomaticStart(TfrmMain& f) { return f.chkEseguiInAvvio; }
-    static void ClickOk(TfrmMain& f) { f.btnOk->click(); }
-    static void ActivateTray(TfrmMain& f, QSystemTrayIcon::ActivationReason reason)
-    {
-        emit f.tyiVORN.activated(reason);
-    }
-    static void DoubleClickTray(TfrmMain& f) { ActivateTray(f, QSystemTrayIcon::DoubleClick); }
-    static bool TrayShown(const TfrmMain& f) { return f.FTrayVisible; }
-    static bool CheckEnabled(const TfrmMain& f) { return f.FCheckEnabled; }
-    static bool CheckTicking(const TfrmMain& f) { return f.tmrFECheck.isActive(); }
-    static int CheckPeriodMs(const TfrmMain& f) { return f.FCheckPeriodMs; }
-    static int CheckRemainingMs(const TfrmMain& f) { return f.tmrFECheck.remainingTime(); }
-    static bool AutomaticStartArmed(const TfrmMain& f) { return f.tmrAutomaticMode.isActive(); }
-    static const TDVBackendService* Client(const TfrmMain& f) { return f.FDVClient.get(); }
-    static const QStringList* XmlMask(const TfrmMain& f) { return f.FXmlMask.get(); }
-    static QString OutgoingFolder(const TfrmMain& f) { return f.FFECartellaDaInviare; }
-};
-using Access = TfrmMainTestAccess;
-
 namespace {
-
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 void RunEventsFor(int ms)
 {
@@ -84,13 +43,12 @@ void RunEventsFor(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-// The messages of the log file, in order (the text after the 27 characters of timestamp and tag).
+// The messages of the log file, in order.
 std::vector<QString> LogMessages()
 {
     std::vector<QString> messages;
-    for (const QString& line :
-         FromWindows1252(ReadBytes(TfrmMain::LogFilePath())).split("\r\n", Qt::SkipEmptyParts))
-        messages.push_back(line.mid(27));
+    for (const LogEntry& entry : ReadLogEntries(TfrmMain::LogFilePath()))
+        messages.push_back(entry.Message);
     return messages;
 }
 
@@ -552,14 +510,3 @@ TEST_F(FormMainTest, LeavingAutomaticModeDuringATickLeavesTheChecksStopped)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    testing::InitGoogleTest(&argc, argv);
-    // Also when the test list is read at build time, where no test property sets it.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    TVornApplication application(argc, argv);
-    application.setQuitOnLastWindowClosed(false);
-    return RUN_ALL_TESTS();
-}

@@ -1,12 +1,10 @@
 // The check every answer passes, fed real answers over HTTPS: status, gzip, charset, JSON and
 // the top-level "error" member.
 
-#include "tests/backend/BackendTestSupport.h"
+#include "tests/support/BackendTest.h"
 
 #include <optional>
 #include <zlib.h>
-
-using namespace backend_test;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The upload of one invoice file: the multipart bytes on the wire, the file name and media type,
 // the file opened without sharing, and the answer mapped into a TFAESendXml.
 
-#include "tests/backend/BackendTestSupport.h"
+#include "tests/support/BackendTest.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,8 +16,6 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-using namespace backend_test;
 
 namespace {
 

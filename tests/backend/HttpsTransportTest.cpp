@@ -2,15 +2,13 @@
 // follows redirects, and what it hands back of the final answer.
 
 #include "backend/HttpsClient.h"
-#include "tests/backend/BackendTestSupport.h"
+#include "tests/support/BackendTest.h"
 
 #include <QElapsedTimer>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-using namespace backend_test;
 
 namespace {
 
@@ -30,7 +28,7 @@ int ClosedPort()
 
 TDVBackendService ClientOf(int port, THttpsSettings transport = TestTransport())
 {
-    TDVBackendService client(QStringLiteral("localhost:%1").arg(port), std::move(transport));
+    TDVBackendService client(LoopbackDomain(port), std::move(transport));
     client.SetFirmType(QStringLiteral("aziende"));
     return client;
 }
@@ -60,7 +58,7 @@ TEST(HttpsTransport, ConnectionRefusedOnAClosedPortFailsWithCurlsMessage)
 TEST(HttpsTransport, ServerWhoseCertificateOurCaDoesNotVouchForIsRefused)
 {
     const TestPki& pki = SharedTestPki();
-    substitute::Backend stranger(ServerOptions(pki.OtherCaServerCert, pki.OtherCaServerKey));
+    substitute::Backend stranger(SubstituteOptions(pki.OtherCaServerCert, pki.OtherCaServerKey));
     const QString message = PostFormFailure(ClientOf(stranger.Port()));
     EXPECT_TRUE(message.contains(QStringLiteral("SSL certificate problem"))) << message.toStdString();
     EXPECT_TRUE(stranger.Requests().empty()) << "nothing may be sent to a server we do not trust";
@@ -69,7 +67,7 @@ TEST(HttpsTransport, ServerWhoseCertificateOurCaDoesNotVouchForIsRefused)
 TEST(HttpsTransport, CertificateForAnotherNameIsRefused)
 {
     const TestPki& pki = SharedTestPki();
-    substitute::Backend elsewhere(ServerOptions(pki.WrongNameCert, pki.WrongNameKey));
+    substitute::Backend elsewhere(SubstituteOptions(pki.WrongNameCert, pki.WrongNameKey));
     const QString message = PostFormFailure(ClientOf(elsewhere.Port()));
     EXPECT_TRUE(message.contains(QStringLiteral("aziende.localhost"))) << message.toStdString();
     EXPECT_TRUE(message.contains(QStringLiteral("subject name"))) << message.toStdString();
@@ -79,8 +77,8 @@ TEST(HttpsTransport, CertificateForAnotherNameIsRefused)
 TEST(HttpsTransport, FirmTypeNeverWrittenFailsInTheClientWithoutSending)
 {
     const TestPki& pki = SharedTestPki();
-    substitute::Backend backend(ServerOptions(pki.ServerCert, pki.ServerKey));
-    TDVBackendService client(QStringLiteral("localhost:%1").arg(backend.Port()), TestTransport());
+    substitute::Backend backend(SubstituteOptions(pki));
+    TDVBackendService client(LoopbackDomain(backend.Port()), TestTransport());
     ASSERT_TRUE(client.BaseUrl().isEmpty());
     const QString message = PostFormFailure(client);
     EXPECT_FALSE(message.isEmpty());
@@ -124,9 +122,7 @@ TEST_F(HttpsTransportTest, AnswerWithinTheResponseTimeOutArrives)
 
 TEST_F(HttpsTransportTest, ConnectionDroppedWithoutAnAnswerFails)
 {
-    substitute::ScriptedAnswer drop;
-    drop.DropConnection = true;
-    Backend.PushAnswer(drop);
+    Backend.PushAnswer(DroppedConnection());
     const QString message = PostFormFailure(Client);
     EXPECT_FALSE(message.isEmpty());
     EXPECT_EQ(Backend.Requests().size(), 1u) << "the request arrived; only its answer is missing";

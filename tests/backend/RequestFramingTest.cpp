@@ -1,11 +1,9 @@
 // How the backend client frames its requests: the endpoint, the text form of dates, the Basic
 // authorization, and the form body and headers as they arrive at the server.
 
-#include "tests/backend/BackendTestSupport.h"
+#include "tests/support/BackendTest.h"
 
 #include <QLocale>
-
-using namespace backend_test;
 
 namespace {
 

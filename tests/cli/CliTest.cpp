@@ -5,6 +5,8 @@
 #include "config/Settings.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
+#include "tests/support/Files.h"
+#include "tests/support/Substitute.h"
 #include "util/UniqueFd.h"
 
 #include <QDir>
@@ -24,8 +26,6 @@
 
 namespace {
 
-constexpr char kUsername[] = "mario.rossi@DEMO01";
-constexpr char kPassword[] = "s3gr3ta";
 constexpr char kReceivedXml[] = "IT09876543210_00A1B.xml"; // the substitute's received invoice 900001
 
 struct CliRun
@@ -73,11 +73,7 @@ public:
         config.Close();
     }
 
-    QByteArray FileContent(const QString& name) const
-    {
-        QFile file(Dir.filePath(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    QByteArray FileContent(const QString& name) const { return ReadBytes(Dir.filePath(name)); }
 
     QTemporaryDir Dir;
 };
@@ -178,29 +174,18 @@ class CliBackendTest : public testing::Test
 protected:
     void SetUp() override
     {
-        const QString domain = EndToEndServiceDomain();
-        const TestPki pki = EndToEndPki();
-        if (!domain.startsWith(QStringLiteral("localhost:")) ||
-            QStringLiteral(VORN_TEST_CA_BUNDLE) != pki.CaFile)
-            GTEST_SKIP() << "vorn-cli was built for " << domain.toStdString()
-                         << " trusting '" VORN_TEST_CA_BUNDLE
-                         << "', not the substitute backend with the test CA";
+        if (const QString reason = EndToEndSkipReason(); !reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
         StartBackend(0);
         // Blanks around the texts, as a hand-edited file may have them: the user sent is still exact.
-        Cli.WriteConfig(QStringLiteral(" DEMO01 "), QStringLiteral("mario.rossi\t"),
-                        QStringLiteral(" s3gr3ta "));
+        Cli.WriteConfig(QStringLiteral(" %1 ").arg(kTestDatabase), QStringLiteral("%1\t").arg(kTestUser),
+                        QStringLiteral(" %1 ").arg(kTestPassword));
     }
 
     // A fresh substitute on the build's port whose search answers hold at most maxPageSize invoices.
     void StartBackend(int maxPageSize)
     {
-        const TestPki pki = EndToEndPki();
-        substitute::Options options;
-        options.CertFile = pki.ServerCert.toStdString();
-        options.KeyFile = pki.ServerKey.toStdString();
-        options.Username = kUsername;
-        options.Password = kPassword;
-        options.Port = EndToEndPort();
+        substitute::Options options = SubstituteOptions(EndToEndPki(), EndToEndPort());
         options.MaxPageSize = maxPageSize;
         Backend.reset();
         Backend = std::make_unique<substitute::Backend>(options);
@@ -239,17 +224,17 @@ TEST_F(CliBackendTest, CheckDatabaseUsesTheConfiguredCredentials)
     const CliRun run = Cli.Run({QStringLiteral("check-database")});
     ASSERT_EQ(run.ExitCode, 0) << Describe(run);
     EXPECT_TRUE(run.Out.contains(QStringLiteral("Database:")));
-    EXPECT_TRUE(run.Out.contains(QStringLiteral("DEMO01")));
+    EXPECT_TRUE(run.Out.contains(QLatin1String(kTestDatabase)));
     EXPECT_TRUE(run.Out.contains(QStringLiteral("Tipologia:")));
     const substitute::ReceivedRequest request = LastRequest();
     EXPECT_EQ(request.Header("Authorization"),
-              "Basic " + QByteArray("mario.rossi@DEMO01:s3gr3ta").toBase64().toStdString());
+              "Basic " + (QByteArray(kTestUsername) + ':' + kTestPassword).toBase64().toStdString());
     EXPECT_EQ(request.Body, "QELT_REQ=VR_CheckDatabase&QELT_RESPONSE_FORMAT=JSON");
     EXPECT_EQ(request.Header("Host").substr(0, 18), "aziende.localhost:");
 
     const QJsonObject json =
         JsonOf(Cli.Run({QStringLiteral("--json"), QStringLiteral("check-database")})).object();
-    EXPECT_EQ(json.value(QStringLiteral("Database")).toString(), "DEMO01");
+    EXPECT_EQ(json.value(QStringLiteral("Database")).toString(), kTestDatabase);
     EXPECT_EQ(json.value(QStringLiteral("Tipologia")).toString(), "aziende");
     EXPECT_EQ(json.size(), 6);
 }
@@ -419,7 +404,7 @@ TEST_F(CliBackendTest, SubjectPrintsTheCode)
 // The backend's refusal, whatever the command, reaches standard error as it came, with exit 1.
 TEST_F(CliBackendTest, BackendFailuresExitOneWithTheirMessage)
 {
-    Cli.WriteConfig(QStringLiteral("DEMO01"), QStringLiteral("mario.rossi"), QStringLiteral("sbagliata"));
+    Cli.WriteConfig(kTestDatabase, kTestUser, QStringLiteral("sbagliata"));
     const CliRun unauthorized = Cli.Run({QStringLiteral("status"), QStringLiteral("900001")});
     EXPECT_EQ(unauthorized.ExitCode, 1) << Describe(unauthorized);
     EXPECT_EQ(unauthorized.Err, "vorn-cli: Unauthorized\n");

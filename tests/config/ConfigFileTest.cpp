@@ -1,6 +1,8 @@
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
+#include "tests/support/Files.h"
 #include "tests/support/OtherUser.h"
+#include "tests/support/Print.h"
 #include "util/Errors.h"
 
 #include <QDir>
@@ -17,19 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QByteArray Utf16Le(const QString& text)
 {
@@ -70,6 +59,11 @@ struct TValueCase
     const char* expected;
 };
 
+void PrintTo(const TValueCase& c, std::ostream* os)
+{
+    *os << Quoted(c.line) << " reads as " << Quoted(c.expected);
+}
+
 class ValueRuleTest : public ConfigFileTest, public ::testing::WithParamInterface<TValueCase>
 {
 };
@@ -95,7 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TValueCase{"Database=Citt\xC3\xA0 \xE2\x82\xAC", "Città €"},
                       TValueCase{"Database=Citt\xC3\xA0 \xE0", "CittÃ\u00A0 à"},
                       TValueCase{";Database=comment", "default"}, TValueCase{"Database", "default"},
-                      TValueCase{"Databases=other", "default"}));
+                      TValueCase{"Databases=other", "default"}),
+    [](const ::testing::TestParamInfo<TValueCase>& info) {
+        return NumberedTestName(info.index, info.param.line);
+    });
 
 TEST_F(ConfigFileTest, MissingFileSectionOrKeyGiveTheDefault)
 {
@@ -150,6 +147,11 @@ struct TNumberCase
     qint32 expected;
 };
 
+void PrintTo(const TNumberCase& c, std::ostream* os)
+{
+    *os << Quoted(c.value) << " reads as " << c.expected;
+}
+
 class IntegerRuleTest : public ConfigFileTest, public ::testing::WithParamInterface<TNumberCase>
 {
 };
@@ -174,7 +176,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TNumberCase{"99999999999999999999", 120}, TNumberCase{"12abc", 120},
                       TNumberCase{"1 2", 120}, TNumberCase{"3.5", 120}, TNumberCase{"0x", 120},
                       TNumberCase{"$", 120}, TNumberCase{"-", 120}, TNumberCase{"+-1", 120},
-                      TNumberCase{"0x1G", 120}, TNumberCase{"'42'", 42}, TNumberCase{"\xB2", 120}));
+                      TNumberCase{"0x1G", 120}, TNumberCase{"'42'", 42}, TNumberCase{"\xB2", 120}),
+    [](const ::testing::TestParamInfo<TNumberCase>& info) {
+        return NumberedTestName(info.index, info.param.value);
+    });
 
 struct TBoolCase
 {
@@ -182,6 +187,12 @@ struct TBoolCase
     bool defaultValue;
     bool expected;
 };
+
+void PrintTo(const TBoolCase& c, std::ostream* os)
+{
+    *os << Quoted(c.value) << " with the default " << (c.defaultValue ? "true" : "false") << " reads as "
+        << (c.expected ? "true" : "false");
+}
 
 class BoolRuleTest : public ConfigFileTest, public ::testing::WithParamInterface<TBoolCase>
 {
@@ -199,7 +210,11 @@ INSTANTIATE_TEST_SUITE_P(Booleans, BoolRuleTest,
                                            TBoolCase{"2", false, true}, TBoolCase{" 1 ", false, true},
                                            TBoolCase{"-1", false, true}, TBoolCase{"0", true, false},
                                            TBoolCase{"0x0", true, false}, TBoolCase{"", true, true},
-                                           TBoolCase{"", false, false}));
+                                           TBoolCase{"", false, false}),
+                         [](const ::testing::TestParamInfo<TBoolCase>& info) {
+                             return TestNameOf(info.param.value) +
+                                    (info.param.defaultValue ? "_default_true" : "_default_false");
+                         });
 
 // --- writing -----------------------------------------------------------------------------------
 

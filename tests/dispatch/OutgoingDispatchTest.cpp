@@ -1,14 +1,15 @@
 // The dispatch cycle against the substitute backend on loopback: what ends up in which folder,
 // under which name and with which error text, and what the backend received.
 
-#include "tests/dispatch/InvoiceFolders.h"
-
+#include "dispatch/OutgoingDispatch.h"
 #include "backend/DVBackendService.h"
 #include "dispatch/DispatchJournal.h"
-#include "dispatch/OutgoingDispatch.h"
 #include "log/LogFile.h"
 #include "substitute/SubstituteBackend.h"
-#include "tests/support/TestPki.h"
+#include "tests/support/Files.h"
+#include "tests/support/InvoiceFolders.h"
+#include "tests/support/Substitute.h"
+#include "tests/support/TestClient.h"
 #include "util/Errors.h"
 #include "util/FileLock.h"
 #include "util/Timestamp.h"
@@ -26,45 +27,9 @@
 #include <unistd.h>
 #include <vector>
 
-using dispatch_test::InvoiceFolders;
-using dispatch_test::ReadBytes;
-using dispatch_test::SampleInvoice;
-using dispatch_test::WriteBytes;
-
 namespace {
 
-constexpr char kUsername[] = "mario.rossi@DEMO01";
-constexpr char kPassword[] = "s3gr3ta";
 const QStringList kXmlMask{".xml", ".p7m"};
-
-substitute::ScriptedAnswer RawAnswer(std::string body)
-{
-    substitute::ScriptedAnswer answer;
-    answer.Body = std::move(body);
-    return answer;
-}
-
-substitute::ScriptedAnswer SendXmlAnswer(const std::string& resultJson)
-{
-    return RawAnswer(R"({"error":"","result":)" + resultJson + "}");
-}
-
-substitute::ScriptedAnswer Accepted(const std::string& idCoda)
-{
-    return SendXmlAnswer(R"({"Error":"","Valido":"S","IdCodaInvio_1":")" + idCoda + R"("})");
-}
-
-substitute::ScriptedAnswer Refused(const std::string& error)
-{
-    return SendXmlAnswer(R"({"Error":")" + error + R"(","Valido":"N"})");
-}
-
-substitute::ScriptedAnswer Dropped()
-{
-    substitute::ScriptedAnswer answer;
-    answer.DropConnection = true;
-    return answer;
-}
 
 QByteArray ErrorText(const QString& N, const QString& backendError)
 {
@@ -77,34 +42,13 @@ class OutgoingDispatchTest : public testing::Test
 {
 protected:
     OutgoingDispatchTest()
-        : Backend(ServerOptions()), Client(QStringLiteral("localhost:%1").arg(Backend.Port()), Transport()),
+        : Backend(SubstituteOptions()), Client(LoopbackDomain(Backend.Port()), TestTransport()),
           Folders(Dir.path() + "/da inviare")
     {
-        Client.SetFirmType("aziende");
-        Client.SetUsername(kUsername);
-        Client.SetPassword(kPassword);
+        SignInAsTestUser(Client);
     }
 
     void TearDown() override { Folders.ExpectEveryInvoiceInExactlyOnePlace(); }
-
-    static substitute::Options ServerOptions()
-    {
-        substitute::Options options;
-        options.CertFile = SharedTestPki().ServerCert.toStdString();
-        options.KeyFile = SharedTestPki().ServerKey.toStdString();
-        options.Username = kUsername;
-        options.Password = kPassword;
-        return options;
-    }
-
-    static THttpsSettings Transport()
-    {
-        THttpsSettings settings;
-        settings.CaBundle = SharedTestPki().CaFile;
-        settings.ConnectTimeoutMs = 10000;
-        settings.ResponseTimeoutMs = 15000;
-        return settings;
-    }
 
     // One tick of the cycle; the message of the failure that ended it, empty when none did.
     QString Tick(const QString& folder)
@@ -350,14 +294,14 @@ TEST_F(OutgoingDispatchTest, AnyOtherUploadFailureLeavesTheFilesAndEndsTheCycle)
         const char* Name;
         substitute::ScriptedAnswer Answer;
     };
-    substitute::ScriptedAnswer status500 = SendXmlAnswer("{}");
+    substitute::ScriptedAnswer status500 = ResultAnswer("{}");
     status500.Status = 500;
     const std::vector<Case> cases = {
-        {"dropped connection", Dropped()},
+        {"dropped connection", DroppedConnection()},
         {"status 500", status500},
-        {"error at the top level", RawAnswer(R"({"error":"Utente non autorizzato","result":{"Error":""}})")},
-        {"not JSON", RawAnswer("<html>Service Unavailable</html>")},
-        {"result is not an object", SendXmlAnswer("null")},
+        {"error at the top level", JsonAnswer(R"({"error":"Utente non autorizzato","result":{"Error":""}})")},
+        {"not JSON", JsonAnswer("<html>Service Unavailable</html>")},
+        {"result is not an object", ResultAnswer("null")},
     };
     Folders.Drop("P1.xml");
     Folders.Drop("P2.xml");

@@ -4,7 +4,8 @@
 // the real window program (offscreen) behind it.
 
 #include "tests/support/EndToEnd.h"
-#include "tests/util/QtPrint.h"
+#include "tests/support/Files.h"
+#include "tests/support/Print.h"
 
 #include <QColor>
 #include <QDir>
@@ -60,12 +61,6 @@ int Mode(const QString& path)
     {
     };
     return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
-}
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 struct TRun
@@ -147,7 +142,7 @@ TEST_F(InstallTreeTest, TheIconInEverySizeIsTheProgramsDrawing)
         EXPECT_TRUE(matches(at(16, 6), disc)) << at(16, 6).name(QColor::HexArgb).toStdString();
         EXPECT_TRUE(matches(at(14, 22.5), Qt::white)) << at(14, 22.5).name(QColor::HexArgb).toStdString();
     }
-    const QByteArray svg = ReadAll(Installed("usr/share/icons/hicolor/scalable/apps/vorn-automatic.svg"));
+    const QByteArray svg = ReadBytes(Installed("usr/share/icons/hicolor/scalable/apps/vorn-automatic.svg"));
     EXPECT_TRUE(svg.contains("viewBox=\"0 0 32 32\"") && svg.contains("fill=\"#2060b0\""))
         << svg.toStdString();
 }
@@ -191,7 +186,7 @@ TEST_F(InstallTreeTest, TheEntriesAndUnitsNameInstalledFiles)
     };
     for (const TReference& reference : references) {
         SCOPED_TRACE((reference.File + ": " + reference.Line).toStdString());
-        const QStringList lines = QString::fromUtf8(ReadAll(Installed(reference.File))).split('\n');
+        const QStringList lines = QString::fromUtf8(ReadBytes(Installed(reference.File))).split('\n');
         EXPECT_TRUE(lines.contains(reference.Line));
         EXPECT_TRUE(QFileInfo(Installed(reference.Target)).isFile());
     }
@@ -266,7 +261,7 @@ TEST_F(LauncherTest, ItRunsTheProgramInThePrivateFolderOfTheUser)
         program.start(Installed(kLauncher), {});
         ASSERT_TRUE(program.waitForStarted(10000));
         const QString log = row.Folder + "/VORN_Automatic.log";
-        ASSERT_TRUE(WaitUntil([&] { return ReadAll(log).contains("Log Start"); }, 30000))
+        ASSERT_TRUE(WaitUntil([&] { return ReadBytes(log).contains("Log Start"); }, 30000))
             << program.readAllStandardError().toStdString();
 
         // The launcher has become the program, working in the folder.
@@ -282,7 +277,7 @@ TEST_F(LauncherTest, ItRunsTheProgramInThePrivateFolderOfTheUser)
         ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
         ASSERT_TRUE(program.waitForFinished(30000));
         EXPECT_EQ(program.exitCode(), 0);
-        EXPECT_TRUE(ReadAll(log).trimmed().endsWith("Log Stop"));
+        EXPECT_TRUE(ReadBytes(log).trimmed().endsWith("Log Stop"));
     }
 }
 
@@ -303,7 +298,7 @@ TEST_F(LauncherTest, ItRefusesAFolderThatIsALinkAndDoesNotStartTheProgram)
 TEST_F(LauncherTest, TheAutostartSwitchWritesAndRemovesTheEntry)
 {
     const QString entry = Home.filePath(".config/autostart/vorn-automatic.desktop");
-    const QByteArray templateText = ReadAll(Installed(kTemplate));
+    const QByteArray templateText = ReadBytes(Installed(kTemplate));
     struct TStep
     {
         QStringList Arguments;
@@ -325,7 +320,7 @@ TEST_F(LauncherTest, TheAutostartSwitchWritesAndRemovesTheEntry)
         EXPECT_EQ(run.ExitCode, step.ExitCode) << run.Errors.toStdString();
         EXPECT_EQ(QFileInfo::exists(entry), step.EntryAfter);
         if (step.EntryAfter) {
-            EXPECT_EQ(ReadAll(entry), templateText);
+            EXPECT_EQ(ReadBytes(entry), templateText);
             EXPECT_EQ(Mode(entry), 0644);
         }
         // Written whole, through no left-over temporary file.
@@ -349,8 +344,8 @@ TEST_F(LauncherTest, TheAutostartEntryReplacesALinkInsteadOfWritingThroughIt)
     const TRun run = Launcher({"--autostart", "on"}, configHome);
     EXPECT_EQ(run.ExitCode, 0) << run.Errors.toStdString();
     EXPECT_FALSE(QFileInfo(entry).isSymLink());
-    EXPECT_EQ(ReadAll(entry), ReadAll(Installed(kTemplate)));
-    EXPECT_EQ(ReadAll(victim), QByteArray("mine\n"));
+    EXPECT_EQ(ReadBytes(entry), ReadBytes(Installed(kTemplate)));
+    EXPECT_EQ(ReadBytes(victim), QByteArray("mine\n"));
 }
 
 } // namespace

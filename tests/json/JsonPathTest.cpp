@@ -1,5 +1,5 @@
 #include "tests/json/JsonTestUtil.h"
-#include "util/Errors.h"
+#include "tests/support/Failure.h"
 #include "json/Json.h"
 
 #include <gtest/gtest.h>
@@ -31,16 +31,6 @@ protected:
 private:
     std::unique_ptr<TJSONValue> FAnswer;
 };
-
-template <class Read> QString FailureOf(Read read)
-{
-    try {
-        read();
-    } catch (const EVornError& error) {
-        return error.Message();
-    }
-    return QStringLiteral("<no failure>");
-}
 
 struct TTextCase
 {

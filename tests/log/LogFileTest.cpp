@@ -1,5 +1,6 @@
 #include "log/LogFile.h"
 #include "tests/support/OtherUser.h"
+#include "tests/support/Print.h"
 #include "util/Errors.h"
 
 #include <QDateTime>
@@ -193,6 +194,13 @@ struct TInitCase
     bool levelLine;
 };
 
+void PrintTo(const TInitCase& c, std::ostream* os)
+{
+    *os << (c.config ? Quoted(c.config) : std::string("no configuration file")) << " gives "
+        << (c.active ? "active" : "inactive") << ", level " << LogLevelName(c.level).toStdString()
+        << (c.levelLine ? ", with the level line" : "");
+}
+
 class LogInitTest : public LogFileTest, public ::testing::WithParamInterface<TInitCase>
 {
 };
@@ -229,7 +237,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TInitCase{"[Level]\r\nLevel=debug\r\n", true, lfWarning, false},
                       TInitCase{"[Level]\r\nLevel=\r\n", true, lfWarning, false},
                       TInitCase{"[Level]\r\nLevel=error\r\n", true, lfError, false},
-                      TInitCase{"[DLV]\r\nLevel=normal\r\n", true, lfWarning, false}));
+                      TInitCase{"[DLV]\r\nLevel=normal\r\n", true, lfWarning, false}),
+    [](const ::testing::TestParamInfo<TInitCase>& info) {
+        return info.param.config ? TestNameOf(info.param.config) : std::string("NoConfigurationFile");
+    });
 
 TEST_F(LogFileTest, InitWithoutConfigurationKeepsWhatWasSet)
 {

@@ -2,6 +2,7 @@
 // answers that are not JSON and the backend's top-level "error".
 
 #include "tests/operations/OperationsTestSupport.h"
+#include "tests/support/Print.h"
 
 namespace operations_test {
 namespace {
@@ -11,6 +12,11 @@ struct Operation
     const char* Name;
     std::function<void(TDVBackendService&)> Run;
 };
+
+void PrintTo(const Operation& operation, std::ostream* os)
+{
+    *os << operation.Name;
+}
 
 const std::vector<Operation> kOperations = {
     {"FAEAttivaSearch",
@@ -58,8 +64,7 @@ TEST_P(FramingTest, FailsWithTheFrameworksMessage)
 
 INSTANTIATE_TEST_SUITE_P(EveryOperation, FramingTest, testing::ValuesIn(kOperations),
                          [](const testing::TestParamInfo<Operation>& info) {
-                             QString name = QString::fromLatin1(info.param.Name);
-                             return name.replace(u' ', u'_').toStdString();
+                             return TestNameOf(info.param.Name);
                          });
 
 } // namespace

@@ -236,7 +236,7 @@ TEST_F(InvoiceTest, StateUpdateSendsTheCodeAndLogsBeforeSending)
 TEST_F(InvoiceTest, StateUpdateLogsItsEntriesEvenWhenTheBackendIsOutOfReach)
 {
     ScopedAppLog log;
-    TDVBackendService unreachable(QStringLiteral("localhost:1"), backend_test::TestTransport());
+    TDVBackendService unreachable(QStringLiteral("localhost:1"), TestTransport());
     unreachable.SetFirmType(QStringLiteral("aziende"));
     EXPECT_THROW(unreachable.FAEAggiornaStato(QStringLiteral("7"), QString()), EVornError);
     EXPECT_EQ(log.Messages(), (std::vector<QString>{QStringLiteral("FAEAggiornaStato"),

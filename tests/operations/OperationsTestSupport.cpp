@@ -1,8 +1,6 @@
 #include "tests/operations/OperationsTestSupport.h"
 
-#include "util/Text.h"
-
-#include <QFile>
+#include <QFileInfo>
 
 namespace operations_test {
 
@@ -20,22 +18,15 @@ ScopedAppLog::~ScopedAppLog()
 
 std::vector<LogEntry> ScopedAppLog::Entries() const
 {
-    QFile file(FFileName);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!QFileInfo(FFileName).isReadable()) {
         ADD_FAILURE() << "cannot read the log " << FFileName.toStdString();
         return {};
     }
-    // "[dd/mm/yyyy hh.nn.ss] TAG- message": the message starts in column 28 of every line.
-    std::vector<LogEntry> entries;
-    for (const QString& line : FromWindows1252(file.readAll()).split(QStringLiteral("\r\n"))) {
-        if (line.size() < 27)
-            continue;
-        LogEntry entry{line.mid(22, 3), line.mid(27)};
-        if (entry.Message == QLatin1String("Log Start") ||
-            entry.Message.startsWith(QLatin1String("Log Level: ")))
-            continue;
-        entries.push_back(entry);
-    }
+    std::vector<LogEntry> entries = ReadLogEntries(FFileName);
+    std::erase_if(entries, [](const LogEntry& entry) {
+        return entry.Message == QLatin1String("Log Start") ||
+               entry.Message.startsWith(QLatin1String("Log Level: "));
+    });
     return entries;
 }
 

@@ -4,7 +4,8 @@
 // (level normal, no write delay) whose entries can be read back, and a few answer helpers.
 
 #include "log/LogFile.h"
-#include "tests/backend/BackendTestSupport.h"
+#include "tests/support/BackendTest.h"
+#include "tests/support/LogEntries.h"
 
 #include <QTemporaryDir>
 #include <chrono>
@@ -12,22 +13,6 @@
 #include <vector>
 
 namespace operations_test {
-
-using backend_test::FailureOf;
-using backend_test::JsonAnswer;
-
-// One entry as the log file holds it.
-struct LogEntry
-{
-    QString Tag; // "   " for normal, "WRN" for warning, "ERR" for error entries
-    QString Message;
-    bool operator==(const LogEntry&) const = default;
-};
-
-inline void PrintTo(const LogEntry& entry, std::ostream* os)
-{
-    *os << "[" << entry.Tag.toStdString() << "] " << entry.Message.toStdString();
-}
 
 // Installs a log in a temporary folder as the process-wide AppLog for its lifetime.
 class ScopedAppLog
@@ -47,27 +32,11 @@ private:
     QString FFileName;
 };
 
-inline LogEntry Normal(const QString& message)
-{
-    return {QStringLiteral("   "), message};
-}
-
-inline LogEntry Warning(const QString& message)
-{
-    return {QStringLiteral("WRN"), message};
-}
-
 // The raw form body that the substitute recorded for the last request.
 inline std::string LastBody(const substitute::Backend& backend)
 {
     const auto requests = backend.Requests();
     return requests.empty() ? std::string("<no request>") : requests.back().Body;
-}
-
-// An answer with an empty "error" and the given "result" JSON text.
-inline substitute::ScriptedAnswer ResultAnswer(const std::string& resultJson)
-{
-    return JsonAnswer(R"({"error":"","result":)" + resultJson + "}");
 }
 
 // One answer of a table: the JSON body the backend sends and the failure message expected.
@@ -78,15 +47,7 @@ struct FailureCase
     QString Message;
 };
 
-// A case's answer delivered as a transport-level or framing failure.
-inline substitute::ScriptedAnswer DroppedConnection()
-{
-    substitute::ScriptedAnswer answer;
-    answer.DropConnection = true;
-    return answer;
-}
-
-class OperationsTest : public backend_test::BackendTest
+class OperationsTest : public BackendTest
 {
 protected:
     // Runs `action` against each case's answer and checks the failure message; the ASan leak

@@ -240,7 +240,7 @@ TEST_F(SearchTest, ReceivedSearchLogsTwentyOneEntries)
     Client.FAEPassivaSearch(5, 0, {}, k1January2024, 0, QStringLiteral("IT0 1"), {}, {}, {}, 0, 0, 0, {}, {},
                             {}, {});
 
-    const QString url = QString::fromStdString(backend_test::EndpointUrl(Backend.Port()));
+    const QString url = QString::fromStdString(EndpointUrl(Backend.Port()));
     const std::vector<LogEntry> expected = {
         Normal(QStringLiteral("FAEPassivaSearch ") + url),
         Normal(QStringLiteral("FAEPassivaSearch ParamList")),
@@ -277,7 +277,7 @@ TEST_F(SearchTest, ReceivedSearchNeverLogsTheCredentials)
     ASSERT_EQ(messages.size(), 21u);
     const QString authorization = DVBackendServiceTestAccess::AuthHeaders(Client).front().Value;
     for (const QString& message : messages) {
-        EXPECT_FALSE(message.contains(QString::fromUtf8(backend_test::kPassword))) << message.toStdString();
+        EXPECT_FALSE(message.contains(QString::fromUtf8(kTestPassword))) << message.toStdString();
         EXPECT_FALSE(message.contains(authorization.mid(6))) << message.toStdString();
     }
 }

@@ -1,10 +1,10 @@
 // The substitute over real HTTPS, with a client that trusts the test CA only (libcurl, as the
 // application itself uses): what the client tests build on has to hold here first.
 
+#include "tests/support/Substitute.h"
 #include "substitute/SubstituteBackend.h"
 #include "substitute/SubstituteForms.h"
 #include "tests/substitute/CurlTestClient.h"
-#include "tests/support/TestPki.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -67,10 +67,16 @@ class SubstituteBackend : public testing::Test
 protected:
     static void SetUpTestSuite() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
-    SubstituteBackend()
-        : FBackend({SharedTestPki().ServerCert.toStdString(), SharedTestPki().ServerKey.toStdString(), kUser,
-                    kPassword})
-    {}
+    SubstituteBackend() : FBackend(Options()) {}
+
+    // The curl client's credentials, whose password is not ASCII.
+    static substitute::Options Options()
+    {
+        substitute::Options options = SubstituteOptions();
+        options.Username = kUser;
+        options.Password = kPassword;
+        return options;
+    }
 
     CurlAnswer Send(const CurlRequest& request) { return Perform(FBackend.Port(), request); }
 

@@ -1,6 +1,7 @@
 #include "tests/support/EndToEnd.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QThread>
 
 QString EndToEndServiceDomain()
@@ -20,6 +21,17 @@ int EndToEndPort()
 TestPki EndToEndPki()
 {
     return TestPki::InDir(QStringLiteral(VORN_TEST_PKI_DIR));
+}
+
+QString EndToEndSkipReason()
+{
+    const QString caBundle = QStringLiteral(VORN_CA_BUNDLE);
+    if (EndToEndServiceDomain().startsWith(QLatin1String("localhost:")) &&
+        QFileInfo(caBundle).absoluteFilePath() == QFileInfo(EndToEndPki().CaFile).absoluteFilePath())
+        return {};
+    return QStringLiteral("the build posts to %1 trusting '%2', not to the substitute backend on loopback "
+                          "with the fixture's CA")
+        .arg(EndToEndServiceDomain(), caBundle);
 }
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs)

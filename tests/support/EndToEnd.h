@@ -3,8 +3,8 @@
 // What the end-to-end build was configured with: the program under test posts to
 // https://<firm type>.<service domain>/... and trusts <build>/test-pki/ca.pem, which the
 // test_pki fixture writes. A test that plays the backend for it listens on EndToEndPort() with
-// EndToEndPki().ServerCert; since the port is fixed, such tests must not run in parallel: give
-// them ${VORN_END_TO_END_PROPERTIES} (see tests/support/CMakeLists.txt).
+// EndToEndPki().ServerCert; since the port is fixed, such tests must not run in parallel: declare
+// them with vorn_add_test(... END_TO_END) (tests/CMakeLists.txt).
 
 #include "tests/support/TestPki.h"
 
@@ -14,6 +14,11 @@
 QString EndToEndServiceDomain(); // as configured, e.g. "localhost:47443"
 int EndToEndPort();              // its port; 443 when it names none
 TestPki EndToEndPki();           // the files of the test_pki fixture (not generated here)
+
+// Why the programs of this build cannot be tested end to end, for the test to skip with: they reach
+// the backend only at the service domain and through the CA they were built with, which must be
+// the substitute on loopback and the fixture's CA. Empty when they can.
+QString EndToEndSkipReason();
 
 // Asks done() every 20 ms until it holds or timeoutMs have passed; whether it held. For tests that
 // watch another process (its files, its log) from outside.

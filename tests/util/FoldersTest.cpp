@@ -5,8 +5,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "tests/util/FileBytes.h"
-#include "tests/util/QtPrint.h"
+#include "tests/support/Files.h"
+#include "tests/support/Print.h"
 
 #include <gtest/gtest.h>
 
@@ -39,9 +39,9 @@ TEST_F(ListFolderTest, ListsFilesOnlyAndHiddenOnesToo)
 {
     ASSERT_TRUE(QDir(FTemp.path()).mkdir(QStringLiteral("Inviate")));
     ASSERT_TRUE(QDir(FTemp.path()).mkdir(QStringLiteral("Errori")));
-    WriteFile(Path("IT01_00001.xml"), "a");
-    WriteFile(Path("IT01_00002.p7m"), "b");
-    WriteFile(Path(".hidden.xml"), "c");
+    WriteBytes(Path("IT01_00001.xml"), "a");
+    WriteBytes(Path("IT01_00002.p7m"), "b");
+    WriteBytes(Path(".hidden.xml"), "c");
     ASSERT_EQ(symlink("Inviate", Path("link-to-folder").toUtf8().constData()), 0);
     ASSERT_EQ(symlink("IT01_00001.xml", Path("link-to-file.xml").toUtf8().constData()), 0);
     ASSERT_EQ(symlink("nowhere", Path("dangling.xml").toUtf8().constData()), 0);
@@ -54,7 +54,7 @@ TEST_F(ListFolderTest, ListsFilesOnlyAndHiddenOnesToo)
 TEST_F(ListFolderTest, SortsWithoutCaseInTheLocalesOrder)
 {
     for (const char* name : {"c.xml", "b.xml", "A.xml", "Éclair.xml", "ecco.xml", "fine.xml", "B2.xml"})
-        WriteFile(Path(QString::fromUtf8(name)), "x");
+        WriteBytes(Path(QString::fromUtf8(name)), "x");
     // Code-point order would put "A" and "B2" before "b", and "É" after "f".
     const QStringList expected{"A.xml", "b.xml", "B2.xml", "c.xml", "ecco.xml", "Éclair.xml", "fine.xml"};
     for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::Italian, QLocale::Italy)}) {
@@ -67,7 +67,7 @@ TEST_F(ListFolderTest, WildcardsFollowTheWindowsRules)
 {
     for (const char* name :
          {"a.xml", "B.XML", "ab.xml", "noext", "report", "report.txt", "a.xml.bak", "x.p7m"})
-        WriteFile(Path(name), "x");
+        WriteBytes(Path(name), "x");
     const struct
     {
         const char* Pattern;
@@ -91,7 +91,7 @@ TEST_F(ListFolderTest, WildcardsFollowTheWindowsRules)
 
 TEST_F(ListFolderTest, AcceptsEitherSeparatorBeforeThePattern)
 {
-    WriteFile(Path("a.xml"), "x");
+    WriteBytes(Path("a.xml"), "x");
     EXPECT_EQ(List(FTemp.path() + u'\\' + QStringLiteral("*.*")), QStringList{"a.xml"});
     EXPECT_EQ(List(FTemp.path() + QStringLiteral("//*.xml")), QStringList{"a.xml"});
 }
@@ -100,11 +100,11 @@ TEST_F(ListFolderTest, MissingEmptyOrUnreadableFolderGivesAnEmptyList)
 {
     EXPECT_EQ(List(Mask()), QStringList{});
     EXPECT_EQ(List(Path("missing") + QStringLiteral("/*.*")), QStringList{});
-    WriteFile(Path("file"), "x");
+    WriteBytes(Path("file"), "x");
     EXPECT_EQ(List(Path("file") + QStringLiteral("/*.*")), QStringList{});
 
     ASSERT_TRUE(QDir(FTemp.path()).mkdir(QStringLiteral("locked")));
-    WriteFile(Path("locked/a.xml"), "x");
+    WriteBytes(Path("locked/a.xml"), "x");
     ASSERT_EQ(chmod(Path("locked").toUtf8().constData(), 0), 0);
     if (geteuid() != 0) { // root reads every folder
         EXPECT_EQ(List(Path("locked") + QStringLiteral("/*.*")), QStringList{});
@@ -116,7 +116,7 @@ TEST_F(ListFolderTest, MissingEmptyOrUnreadableFolderGivesAnEmptyList)
 // out; it stays where it is instead of failing the caller on every pass.
 TEST_F(ListFolderTest, SkipsNamesThatCannotBeReopened)
 {
-    WriteFile(Path("good.xml"), "x");
+    WriteBytes(Path("good.xml"), "x");
     const QByteArray bad = QFile::encodeName(FTemp.path()) + "/bad\xff.xml";
     const int fd = open(bad.constData(), O_CREAT | O_WRONLY, 0600);
     ASSERT_GE(fd, 0);
@@ -137,7 +137,7 @@ TEST_F(MakeFolderTest, SucceedsWhenTheFolderIsThereAfterAll)
 {
     ASSERT_TRUE(QDir(FTemp.path()).mkdir("made meanwhile"));
     ASSERT_TRUE(QFile::link(Path("made meanwhile"), Path("link to a folder")));
-    WriteFile(Path("a file"), "x");
+    WriteBytes(Path("a file"), "x");
     const struct
     {
         const char* Name;

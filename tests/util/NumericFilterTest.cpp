@@ -1,6 +1,6 @@
 #include "util/NumericFilter.h"
 
-#include "tests/util/QtPrint.h"
+#include "tests/support/Print.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +97,12 @@ struct TypingCase
     const char16_t* Expected;
 };
 
+void PrintTo(const TypingCase& c, std::ostream* os)
+{
+    *os << c.Name << ": " << Quoted(QString::fromUtf16(c.Keys)) << " typed into "
+        << Quoted(QString::fromUtf16(c.Start)) << " gives " << Quoted(QString::fromUtf16(c.Expected));
+}
+
 const TypingCase kTypingCases[] = {
     // The interval box: 0 decimals, 4 integer digits.
     {"fourth digit, then no fifth", u"120|", u"56", 0, 4, 0, u"1205|"},
@@ -148,7 +154,7 @@ TEST_P(NumericFilterTyping, LeavesTheBoxAsExpected)
 
 INSTANTIATE_TEST_SUITE_P(Sequences, NumericFilterTyping, testing::ValuesIn(kTypingCases),
                          [](const testing::TestParamInfo<TypingCase>& info) {
-                             return "case" + std::to_string(info.index);
+                             return TestNameOf(info.param.Name);
                          });
 
 TEST(NumericFilter, ReturnsTheKeyItInserts)

@@ -7,8 +7,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "tests/util/FileBytes.h"
-#include "tests/util/QtPrint.h"
+#include "tests/support/Files.h"
+#include "tests/support/Print.h"
 
 #include <gtest/gtest.h>
 
@@ -40,14 +40,14 @@ TEST_F(SafeWriteTest, RenameNoReplaceRefusesEveryKindOfTakenName)
         const char* Name;
         std::function<void(const QString& target)> Plant;
     } cases[] = {
-        {"a file", [](const QString& target) { WriteFile(target, "old"); }},
+        {"a file", [](const QString& target) { WriteBytes(target, "old"); }},
         {"a dangling link", [](const QString& target) { ASSERT_TRUE(QFile::link("nowhere", target)); }},
         {"a folder", [](const QString& target) { ASSERT_TRUE(QDir().mkdir(target)); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         QTemporaryDir dir;
-        WriteFile(dir.filePath("source"), "new");
+        WriteBytes(dir.filePath("source"), "new");
         c.Plant(dir.filePath("target"));
         const QFileInfo before(dir.filePath("target"));
 
@@ -55,15 +55,15 @@ TEST_F(SafeWriteTest, RenameNoReplaceRefusesEveryKindOfTakenName)
                                   QFile::encodeName(dir.filePath("target"))),
                   EEXIST);
 
-        EXPECT_EQ(ReadFile(dir.filePath("source")), "new");
+        EXPECT_EQ(ReadBytes(dir.filePath("source")), "new");
         const QFileInfo after(dir.filePath("target"));
         EXPECT_EQ(after.isSymLink(), before.isSymLink());
         EXPECT_EQ(after.isDir(), before.isDir());
     }
 
-    WriteFile(Path("source"), "new");
+    WriteBytes(Path("source"), "new");
     EXPECT_EQ(RenameNoReplace(NativePath("source"), NativePath("free")), 0);
-    EXPECT_EQ(ReadFile(Path("free")), "new");
+    EXPECT_EQ(ReadBytes(Path("free")), "new");
     EXPECT_EQ(Entries(), QStringList{"free"});
 }
 
@@ -101,9 +101,9 @@ TEST_F(SafeWriteTest, CreateFileWholeNeverReplacesAndLeavesNoTemporary)
 {
     EXPECT_EQ(CreateFileWhole(NativePath("doc.xml"), "first", 0644), 0);
     EXPECT_EQ(CreateFileWhole(NativePath("doc.xml"), "second", 0644), EEXIST);
-    EXPECT_EQ(ReadFile(Path("doc.xml")), "first");
+    EXPECT_EQ(ReadBytes(Path("doc.xml")), "first");
     EXPECT_EQ(ReplaceFile(NativePath("doc.xml"), "third", 0644), 0);
-    EXPECT_EQ(ReadFile(Path("doc.xml")), "third");
+    EXPECT_EQ(ReadBytes(Path("doc.xml")), "third");
     EXPECT_EQ(Entries(), QStringList{"doc.xml"});
 }
 

@@ -2,7 +2,7 @@
 
 #include <QRegularExpression>
 
-#include "tests/util/QtPrint.h"
+#include "tests/support/Print.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
-#include "tests/util/QtPrint.h"
+#include "tests/support/Print.h"
 
 #include <gtest/gtest.h>
 

@@ -5,38 +5,16 @@
 // on, checked after every tick: every invoice file is in exactly one of outgoing / Inviate / Errori,
 // byte for byte as dropped.
 
+#include "tests/support/Files.h"
+#include "tests/support/Print.h"
+
 #include <QByteArray>
 #include <QDir>
-#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
-#include <ostream>
-
-// Readable texts in the failure messages of gtest.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
-namespace dispatch_test {
-
-inline QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return file.readAll();
-}
-
-inline void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
 
 // A small invoice-like document whose bytes differ for every name.
 inline QByteArray SampleInvoice(const QString& name)
@@ -94,6 +72,15 @@ public:
         return name.startsWith(".vorn-dispatch.") || name.startsWith("..vorn-dispatch.journal.");
     }
 
+    // Whether the outgoing folder holds no invoice file (.xml, .p7m) any more.
+    bool NoInvoiceLeft() const
+    {
+        for (const QString& name : Files(FOutgoing))
+            if (name.endsWith(".xml") || name.endsWith(".p7m"))
+                return false;
+        return true;
+    }
+
     // Names of the files in a folder, sorted; error text files left out unless asked for, and the
     // cycle's bookkeeping always.
     static QStringList Files(const QString& folder, bool withErrorTexts = false)
@@ -128,5 +115,3 @@ private:
     QString FOutgoing;
     std::multimap<QString, QByteArray> FTracked;
 };
-
-} // namespace dispatch_test
