@@ -8,6 +8,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/InvoiceFolders.h"
 #include "tests/support/LogEntries.h"
+#include "tests/support/ProgramEndToEnd.h"
 #include "tests/support/Substitute.h"
 #include "util/FileLock.h"
 #include "util/Text.h"
@@ -24,27 +25,9 @@
 
 namespace {
 
-class AgentEndToEndTest : public testing::Test
+class AgentEndToEndTest : public TProgramEndToEndTest
 {
 protected:
-    void SetUp() override
-    {
-        if (const QString reason = EndToEndSkipReason(); !reason.isEmpty())
-            GTEST_SKIP() << reason.toStdString();
-        Backend = std::make_unique<substitute::Backend>(SubstituteOptions(EndToEndPki(), EndToEndPort()));
-        Folders = std::make_unique<InvoiceFolders>(Dir.path() + "/da inviare");
-    }
-
-    void TearDown() override
-    {
-        if (Process && Process->state() != QProcess::NotRunning) {
-            Process->kill();
-            Process->waitForFinished(10000);
-        }
-        if (Folders)
-            Folders->ExpectEveryInvoiceInExactlyOnePlace();
-    }
-
     void WriteConfig(int intervalSec, const QString& folder = QString())
     {
         WriteBytes(Dir.path() + "/VORN_Automatic.ini",
@@ -104,11 +87,6 @@ protected:
     QString Errors() const { return QString::fromUtf8(Process->readAllStandardError()); }
 
     bool NoInvoiceLeft() const { return Folders->NoInvoiceLeft(); }
-
-    QTemporaryDir Dir;
-    std::unique_ptr<substitute::Backend> Backend;
-    std::unique_ptr<InvoiceFolders> Folders;
-    std::unique_ptr<QProcess> Process;
 };
 
 TEST_F(AgentEndToEndTest, ItDispatchesAtTheIntervalAndSigtermStopsItWithTheLogsStopLine)

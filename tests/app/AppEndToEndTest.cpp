@@ -9,6 +9,7 @@
 #include "tests/support/Files.h"
 #include "tests/support/InvoiceFolders.h"
 #include "tests/support/LogEntries.h"
+#include "tests/support/ProgramEndToEnd.h"
 #include "tests/support/Substitute.h"
 
 #include <QDir>
@@ -30,27 +31,9 @@ namespace {
 
 const QString kStopped = "Log Stop";
 
-class AppEndToEndTest : public testing::Test
+class AppEndToEndTest : public TProgramEndToEndTest
 {
 protected:
-    void SetUp() override
-    {
-        if (const QString reason = EndToEndSkipReason(); !reason.isEmpty())
-            GTEST_SKIP() << reason.toStdString();
-        Backend = std::make_unique<substitute::Backend>(SubstituteOptions(EndToEndPki(), EndToEndPort()));
-        Folders = std::make_unique<InvoiceFolders>(Dir.path() + "/da inviare");
-    }
-
-    void TearDown() override
-    {
-        if (Process && Process->state() != QProcess::NotRunning) {
-            Process->kill();
-            Process->waitForFinished(10000);
-        }
-        if (Folders)
-            Folders->ExpectEveryInvoiceInExactlyOnePlace();
-    }
-
     void WriteConfig(const QString& level, const QString& password = EncodePassword(kTestPassword))
     {
         WriteConfigIn(Dir.path(), level, password);
@@ -116,11 +99,6 @@ protected:
     QString Diagnostics() const { return QString::fromUtf8(ReadBytes(Dir.path() + "/stderr.txt")); }
 
     bool NoInvoiceLeft() const { return Folders->NoInvoiceLeft(); }
-
-    QTemporaryDir Dir;
-    std::unique_ptr<substitute::Backend> Backend;
-    std::unique_ptr<InvoiceFolders> Folders;
-    std::unique_ptr<QProcess> Process;
 };
 
 TEST_F(AppEndToEndTest, AutomaticStartArchivesTheInvoicesAndLogsTheRun)
