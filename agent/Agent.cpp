@@ -44,18 +44,14 @@ TAgentSettings ReadCheckedSettings()
         throw EVornError(QStringLiteral("%1 not found: vorn-agent reads its settings from the "
                                         "configuration file in its working directory")
                              .arg(path));
-    TConfigFile config(path);
-    const QString firmType = ReadSetting(config, TSetting::FirmType).toString();
-    const QString database = ReadSetting(config, TSetting::Database).toString();
-    const QString username = ReadSetting(config, TSetting::Username).toString();
-    const QString password = ReadSetting(config, TSetting::Password).toString();
+    const TConfigFile config(path);
+    const TBackendSettings backend = ReadBackendSettings(config);
     const QString folder = ReadSetting(config, TSetting::CartellaDaInviare).toString();
     const qint32 interval = ReadSetting(config, TSetting::CheckIntervalSec).toInt();
-    config.Close();
 
     TAgentSettings settings;
-    settings.FirmType = firmType;
-    settings.Credentials = CheckCredentials(database, username, password);
+    settings.FirmType = backend.FirmType;
+    settings.Credentials = backend.Credentials;
     settings.CartellaDaInviare = TrimControl(folder);
     PrepareOutgoingFolder(settings.CartellaDaInviare);
     // The window shows the stored number in its box and checks the box's text.

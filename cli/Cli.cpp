@@ -113,18 +113,12 @@ std::unique_ptr<TDVBackendService> ConfiguredClient()
         throw EVornError(QStringLiteral("%1 not found: the credentials are read from the configuration file "
                                         "in the working folder")
                              .arg(fileName));
-    TConfigFile config(fileName);
-    const QString firmType = ReadSetting(config, TSetting::FirmType).toString();
-    const QString database = ReadSetting(config, TSetting::Database).toString();
-    const QString username = ReadSetting(config, TSetting::Username).toString();
-    const QString password = ReadSetting(config, TSetting::Password).toString();
-    config.Close();
-    const TBackendCredentials credentials = CheckCredentials(database, username, password);
+    const TBackendSettings settings = ReadBackendSettings(TConfigFile(fileName));
 
     auto client = std::make_unique<TDVBackendService>();
-    client->SetFirmType(firmType);
-    client->SetUsername(credentials.Username);
-    client->SetPassword(credentials.Password);
+    client->SetFirmType(settings.FirmType);
+    client->SetUsername(settings.Credentials.Username);
+    client->SetPassword(settings.Credentials.Password);
     return client;
 }
 

@@ -155,6 +155,16 @@ TBackendCredentials CheckCredentials(const QString& database, const QString& use
     return {trimmedUsername + u'@' + trimmedDatabase, trimmedPassword};
 }
 
+TBackendSettings ReadBackendSettings(const TConfigFile& config)
+{
+    TBackendSettings settings;
+    settings.FirmType = ReadSetting(config, TSetting::FirmType).toString();
+    settings.Credentials = CheckCredentials(ReadSetting(config, TSetting::Database).toString(),
+                                            ReadSetting(config, TSetting::Username).toString(),
+                                            ReadSetting(config, TSetting::Password).toString());
+    return settings;
+}
+
 qint32 CheckIntervalSeconds(const QString& text)
 {
     // A negative interval, or one whose milliseconds do not fit 32 bits, would hand the timer a

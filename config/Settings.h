@@ -54,6 +54,15 @@ struct TBackendCredentials
 TBackendCredentials CheckCredentials(const QString& database, const QString& username,
                                      const QString& password);
 
+// What the backend client is given from the file itself (for the programs without boxes to fill):
+// the firm type, and the stored credentials through CheckCredentials (and its failures).
+struct TBackendSettings
+{
+    QString FirmType;
+    TBackendCredentials Credentials;
+};
+TBackendSettings ReadBackendSettings(const TConfigFile& config);
+
 // The interval text, not trimmed, as whole seconds from 0 to 2147483: the largest count whose
 // milliseconds still fit a signed 32-bit timer period. Anything else throws EVornError
 // "'%s' is not a valid integer value" with the text in place of %s.
