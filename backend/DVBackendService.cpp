@@ -16,6 +16,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <array>
+#include <limits>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,29 +73,10 @@ QByteArray ReadWholeFileUnshared(const QString& path)
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (file.Get() < 0)
         fail(errno);
-    struct stat status = {};
-    if (fstat(file.Get(), &status) != 0)
-        fail(errno);
-    if (S_ISDIR(status.st_mode))
-        fail(EISDIR);
-    if (!S_ISREG(status.st_mode))
-        fail(EINVAL);
-    if (HeldByWriter(file.Get()))
-        fail(EBUSY);
-
     QByteArray content;
-    content.reserve(qsizetype(status.st_size));
-    std::array<char, 64 * 1024> chunk;
-    for (;;) {
-        const ssize_t count = ::read(file.Get(), chunk.data(), chunk.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            fail(errno);
-        if (count == 0)
-            return content;
-        content.append(chunk.data(), qsizetype(count));
-    }
+    if (const int error = ReadWholeUnshared(file.Get(), std::numeric_limits<qsizetype>::max(), content))
+        fail(error);
+    return content;
 }
 
 } // namespace
@@ -178,11 +160,16 @@ THttpResponse TDVBackendService::PostForm(const QStringList& lines) const
 
 std::unique_ptr<TFAESendXml> TDVBackendService::FAESendXml(const QString& PathFileXml, bool FatturaInversa)
 {
+    return FAESendXml(ReadWholeFileUnshared(PathFileXml), QFileInfo(PathFileXml).fileName(), FatturaInversa);
+}
+
+std::unique_ptr<TFAESendXml> TDVBackendService::FAESendXml(const QByteArray& content, const QString& fileName,
+                                                           bool FatturaInversa)
+{
     TMultipartBody multipart;
     multipart.AddText("QELT_REQ", QStringLiteral("FAESendXml"));
     multipart.AddText("QELT_RESPONSE_FORMAT", QStringLiteral("JSON"));
-    const QString fileName = QFileInfo(PathFileXml).fileName();
-    multipart.AddFile("PathFileXml", fileName, MediaTypeOf(fileName), ReadWholeFileUnshared(PathFileXml));
+    multipart.AddFile("PathFileXml", fileName, MediaTypeOf(fileName), content);
     multipart.AddText("FatturaInversa", FatturaInversa ? QStringLiteral("S") : QStringLiteral("N"));
     const QByteArray& body = multipart.Finish();
 

@@ -30,8 +30,11 @@ public:
 
     TDateTime DVStrToDate(const QString& value) const;
 
-    // Upload of one invoice file.
+    // Upload of one invoice file: read from its path, or the bytes a caller has read already, under
+    // the file's bare name.
     std::unique_ptr<TFAESendXml> FAESendXml(const QString& PathFileXml, bool FatturaInversa);
+    std::unique_ptr<TFAESendXml> FAESendXml(const QByteArray& content, const QString& fileName,
+                                            bool FatturaInversa);
 
     // Searches.
     TFAEAttivaList FAEAttivaSearch(qint32 RisultatiLimite, qint32 RisultatiOffset,

@@ -121,6 +121,11 @@ std::optional<TInvoiceContent> ContentOfFile(const QString& path)
     return TInvoiceContent{static_cast<qint64>(info.st_size), hash.result().toHex()};
 }
 
+TInvoiceContent ContentOfBytes(const QByteArray& bytes)
+{
+    return TInvoiceContent{bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()};
+}
+
 TDispatchJournal::TDispatchJournal(const QString& folder)
     : FPath(folder.endsWith(QLatin1Char('/')) ? folder + kFileName : folder + QLatin1Char('/') + kFileName)
 {}

@@ -17,6 +17,8 @@ struct TInvoiceContent
 
 // The content of a regular file (never read through a link); nothing when it cannot be read.
 std::optional<TInvoiceContent> ContentOfFile(const QString& path);
+// The content of bytes already read.
+TInvoiceContent ContentOfBytes(const QByteArray& bytes);
 
 // An upload the backend accepted whose file had not reached Inviate yet.
 struct TAcceptedUpload

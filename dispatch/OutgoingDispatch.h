@@ -2,6 +2,7 @@
 
 #include "dispatch/ArchiveName.h"
 #include "util/Errors.h"
+#include "util/UniqueFd.h"
 
 #include <QSet>
 #include <QString>
@@ -60,11 +61,17 @@ void PrepareOutgoingFolder(const QString& folder);
 
 // One pass over the outgoing folder: every invoice file in it is uploaded and then archived, into
 // "Inviate" when the backend accepted it, into "Errori" beside its error text when the backend
-// refused it. Any other failure ends the pass and leaves that file and the ones after it in place.
-// Whatever fails, an invoice file is in exactly one of the three folders, byte for byte as dropped.
-// One cycle at a time serves a folder, and an upload the backend accepted is never repeated: the
-// acceptance is recorded (TDispatchJournal) before the file is moved, so a cycle that was cut off
-// in between is completed by the next one without a second upload.
+// refused it. A file that cannot be read now (somebody else's link, a writer holding it, not a
+// regular file, over VORN_MAX_INVOICE_BYTES, no permission) waits for a later pass, named in one
+// warning per reason; any other failure ends the pass and leaves that file and the ones after it
+// in place. Whatever fails, an invoice file is in exactly one of the three folders, byte for byte as
+// dropped. The folder is shared, so nothing in it is trusted: a link is followed only when it is
+// ours, the archive folders are opened once, without following anybody else's link, and every move
+// and error text goes through those open folders; each invoice is read once, and those same bytes
+// are uploaded, recorded and archived. One cycle at a time serves a folder (its lock), and an upload
+// the backend accepted is never repeated: the acceptance is recorded (TDispatchJournal) before the
+// file is moved, so a cycle that was cut off in between is completed by the next one without a
+// second upload.
 class TOutgoingDispatch
 {
 public:
@@ -87,20 +94,34 @@ public:
     QString SendInvoice(const QString& N, bool FatturaInversa);
 
     static constexpr quint32 kPauseBeforeUploadMs = 3000;
+    static constexpr qint64 kMaxInvoiceBytes = VORN_MAX_INVOICE_BYTES;
 
 private:
+    struct TReadInvoice;
+
     // Nothing for a file that is not an invoice.
     std::optional<TArchiveName> ArchiveNameOf(const QString& N) const;
     // An invoice whose name is not UTF-8 cannot be opened under any text we have, so it stays where
     // it is; it is named in a warning the first time a process sees it ("?" for the bytes).
     void WarnOnceAboutUnmappable(const QStringList& unmappable) const;
+    void OpenArchiveFolders();
+    // 0, or why N cannot be read now.
+    int ReadInvoice(const QString& N, TReadInvoice& read) const;
+    void WarnSkipped(const QString& N, int error) const;
+    QString SendInvoice(const QString& N, const QByteArray& content, bool FatturaInversa);
     // Archives what the backend accepted in an earlier cycle that did not get to archive it; the
     // names whose archiving failed again, which must not be uploaded a second time.
     QSet<QString> ArchiveRecordedUploads(TDispatchJournal& journal);
-    void RecordAcceptance(TDispatchJournal& journal, const QString& N, const QString& Q);
-    void ArchiveAccepted(const QString& N, const TArchiveName& archive, const QString& Q);
-    void ArchiveRefused(const QString& N, const TArchiveName& archive, const EInvioException& refusal);
-    void MoveOrFail(const QString& N, const QString& target);
+    void RecordAcceptance(TDispatchJournal& journal, const QString& N, const TReadInvoice& read,
+                          const QString& Q);
+    void ArchiveAccepted(const QString& N, const TArchiveName& archive, const QString& Q,
+                         const TReadInvoice& read);
+    void ArchiveRefused(const QString& N, const TArchiveName& archive, const EInvioException& refusal,
+                        const TReadInvoice& read);
+    // Moves N into the open archive folder under target, when N is still the file read; otherwise
+    // the bytes read are written there whole and the file at N stays for the next pass.
+    void Archive(const QString& N, const TReadInvoice& read, int folder, const QString& folderName,
+                 const QString& target);
 
     QString FFolder;
     QStringList FXmlMask;
@@ -108,6 +129,8 @@ private:
     std::function<void(quint32)> FWait;
     std::function<bool()> FStopRequested;
     TDispatchEvents FEvents;
+    // Open during a pass: the outgoing folder and its two archive folders.
+    TUniqueFd FOutgoing, FInviate, FErrori;
 };
 
 // Writes the error text file of a refused invoice: three lines in Windows-1252, each ending with

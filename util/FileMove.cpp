@@ -33,14 +33,14 @@ bool CopyBytes(int from, int to)
 // The move between file systems: the target is created exclusively (nothing is replaced) and is on
 // disk, folder entry included, before the source goes. Any failure up to the source's removal
 // removes the target again, so the source alone remains.
-bool CopyThenUnlink(const QByteArray& source, const QByteArray& target)
+bool CopyThenUnlink(int sourceDir, const QByteArray& source, int targetDir, const QByteArray& target)
 {
-    TUniqueFd in(open(source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    TUniqueFd in(openat(sourceDir, source.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat info;
     if (!in.IsOpen() || fstat(in.Get(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
 
-    TNewFile out = TNewFile::AtPath(target, S_IRUSR | S_IWUSR);
+    TNewFile out = TNewFile::AtPath(targetDir, target, S_IRUSR | S_IWUSR);
     if (out.Error() != 0 || !CopyBytes(in.Get(), out.Fd()))
         return false;
     // Mode and times are kept where the target file system can hold them (FAT cannot); the bytes
@@ -48,13 +48,13 @@ bool CopyThenUnlink(const QByteArray& source, const QByteArray& target)
     (void)fchmod(out.Fd(), info.st_mode & 07777);
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
     (void)futimens(out.Fd(), times);
-    if (out.Finish() != 0 || SyncFolder(FolderOf(target)) != 0)
+    if (out.Finish() != 0 || SyncFolderOf(targetDir, target) != 0)
         return false;
 
-    if (unlink(source.constData()) != 0)
+    if (unlinkat(sourceDir, source.constData(), 0) != 0)
         return false;
     out.Keep();
-    (void)SyncFolder(FolderOf(source)); // the move has happened; this only makes it durable sooner
+    (void)SyncFolderOf(sourceDir, source); // the move has happened; this only makes it durable sooner
     return true;
 }
 
@@ -62,17 +62,21 @@ bool CopyThenUnlink(const QByteArray& source, const QByteArray& target)
 
 bool MoveFileTo(const QString& source, const QString& target)
 {
-    const QByteArray from = QFile::encodeName(source);
-    const QByteArray to = QFile::encodeName(target);
+    return MoveFileAt(AT_FDCWD, QFile::encodeName(source), AT_FDCWD, QFile::encodeName(target));
+}
+
+bool MoveFileAt(int sourceDir, const QByteArray& source, int targetDir, const QByteArray& target)
+{
     struct stat info;
-    if (from.isEmpty() || to.isEmpty() || lstat(from.constData(), &info) != 0 || S_ISDIR(info.st_mode))
+    if (source.isEmpty() || target.isEmpty() ||
+        fstatat(sourceDir, source.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(info.st_mode))
         return false;
 
-    const int error = RenameNoReplace(from, to);
+    const int error = RenameNoReplaceAt(sourceDir, source, targetDir, target);
     if (error == 0)
         return true;
     // Another file system, or one that can neither refuse to replace nor link: copy.
     if (error == EXDEV || error == ENOTSUP)
-        return CopyThenUnlink(from, to);
+        return CopyThenUnlink(sourceDir, source, targetDir, target);
     return false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // Moves a file to the target path, also into another folder or onto another file system. Never
@@ -8,3 +9,5 @@
 // they were. Between file systems the file is copied (mode and modification time kept, synced to
 // disk) before the source goes: a crash during the copy can leave both, never neither.
 bool MoveFileTo(const QString& source, const QString& target);
+// The same with each name relative to its folder's descriptor (AT_FDCWD: the current folder).
+bool MoveFileAt(int sourceDir, const QByteArray& source, int targetDir, const QByteArray& target);

@@ -1,9 +1,11 @@
 #include "util/SafeWrite.h"
 
+#include <QList>
 #include <QRandomGenerator>
 
 #include <cerrno>
 #include <climits>
+#include <deque>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -75,6 +77,83 @@ int SyncFolder(const QByteArray& folder)
     return 0;
 }
 
+int SyncFolderOf(int dir, const QByteArray& name)
+{
+    if (dir == AT_FDCWD)
+        return SyncFolder(FolderOf(name));
+    if (!name.contains('/'))
+        return ::fsync(dir) == 0 ? 0 : errno;
+    const TUniqueFd folder(::openat(dir, FolderOf(name).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.IsOpen() || ::fsync(folder.Get()) != 0)
+        return errno;
+    return 0;
+}
+
+namespace {
+
+// More hops than any real chain of links has: the kernel's own bound.
+constexpr int kMaxLinkHops = 40;
+
+// The parts of a path between its "/"; empty parts (doubled or trailing "/") left out.
+std::deque<QByteArray> PathParts(const QByteArray& path)
+{
+    std::deque<QByteArray> parts;
+    for (const QByteArray& part : path.split('/'))
+        if (!part.isEmpty())
+            parts.push_back(part);
+    return parts;
+}
+
+} // namespace
+
+TUniqueFd OpenThroughOwnLinks(int dir, const QByteArray& name, int flags, uid_t alsoTrusted)
+{
+    const uid_t self = ::geteuid();
+    const auto openFolder = [](int at, const char* path) {
+        return TUniqueFd(::openat(at, path, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    };
+    TUniqueFd current = openFolder(name.startsWith('/') ? AT_FDCWD : dir, name.startsWith('/') ? "/" : ".");
+    std::deque<QByteArray> parts = PathParts(name);
+    if (parts.empty())
+        parts.push_back(".");
+    int hops = 0;
+    while (current.IsOpen()) {
+        const QByteArray part = parts.front();
+        parts.pop_front();
+        struct stat info
+        {
+        };
+        // A part that is missing is left to the open, which says so (or creates the file).
+        if (::fstatat(current.Get(), part.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)) {
+            if (info.st_uid != self && info.st_uid != alsoTrusted) {
+                errno = EPERM;
+                return TUniqueFd();
+            }
+            char target[PATH_MAX];
+            const ssize_t length = ::readlinkat(current.Get(), part.constData(), target, sizeof target);
+            if (length < 0)
+                return TUniqueFd();
+            if (++hops > kMaxLinkHops || length == ssize_t(sizeof target)) {
+                errno = ELOOP;
+                return TUniqueFd();
+            }
+            const QByteArray text(target, length);
+            if (text.startsWith('/'))
+                current = openFolder(AT_FDCWD, "/");
+            std::deque<QByteArray> inner = PathParts(text);
+            parts.insert(parts.begin(), inner.begin(), inner.end());
+            if (parts.empty())
+                parts.push_back(".");
+            continue;
+        }
+        // Not a link when looked at; one put there since is refused by O_NOFOLLOW.
+        if (parts.empty())
+            return TUniqueFd(::openat(current.Get(), part.constData(), flags | O_NOFOLLOW | O_CLOEXEC, 0666));
+        current = openFolder(current.Get(), part.constData());
+    }
+    return TUniqueFd();
+}
+
 int ResolveOwnLink(const QByteArray& path, QByteArray& resolved)
 {
     resolved = path;
@@ -116,32 +195,39 @@ int ResolveOwnLink(const QByteArray& path, QByteArray& resolved)
 
 int RenameNoReplace(const QByteArray& from, const QByteArray& to)
 {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    return RenameNoReplaceAt(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+int RenameNoReplaceAt(int fromDir, const QByteArray& from, int toDir, const QByteArray& to)
+{
+    if (::renameat2(fromDir, from.constData(), toDir, to.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     const int error = errno;
     if (!NoReplaceUnsupported(error))
         return error;
     // A hard link never replaces either.
-    if (::link(from.constData(), to.constData()) != 0) {
+    if (::linkat(fromDir, from.constData(), toDir, to.constData(), 0) != 0) {
         const int linkError = errno;
         return HardLinkUnsupported(linkError) ? ENOTSUP : linkError;
     }
-    if (::unlink(from.constData()) != 0) {
+    if (::unlinkat(fromDir, from.constData(), 0) != 0) {
         const int unlinkError = errno;
-        ::unlink(to.constData()); // the same file under two names: keep the source's
+        ::unlinkat(toDir, to.constData(), 0); // the same file under two names: keep the source's
         return unlinkError;
     }
     return 0;
 }
 
-TNewFile::TNewFile(QByteArray path, int fd, int error) : FPath(std::move(path)), FFd(fd), FError(error)
+TNewFile::TNewFile(int dir, QByteArray path, int fd, int error)
+    : FDir(dir), FPath(std::move(path)), FFd(fd), FError(error)
 {
     if (FError != 0)
         FPath.clear();
 }
 
 TNewFile::TNewFile(TNewFile&& other) noexcept
-    : FPath(std::exchange(other.FPath, QByteArray())), FFd(std::move(other.FFd)), FError(other.FError)
+    : FDir(other.FDir), FPath(std::exchange(other.FPath, QByteArray())), FFd(std::move(other.FFd)),
+      FError(other.FError)
 {}
 
 TNewFile::~TNewFile()
@@ -150,7 +236,7 @@ TNewFile::~TNewFile()
         return;
     const int saved = errno;
     FFd = TUniqueFd();
-    ::unlink(FPath.constData());
+    ::unlinkat(FDir, FPath.constData(), 0);
     errno = saved;
 }
 
@@ -194,11 +280,21 @@ TUniqueFd OpenOrCreateRegularFile(const QByteArray& path, int flags, mode_t mode
 
 TNewFile TNewFile::AtPath(const QByteArray& path, mode_t mode)
 {
-    const int fd = ::open(path.constData(), kCreateFlags, mode);
-    return TNewFile(path, fd, fd < 0 ? errno : 0);
+    return AtPath(AT_FDCWD, path, mode);
+}
+
+TNewFile TNewFile::AtPath(int dir, const QByteArray& path, mode_t mode)
+{
+    const int fd = ::openat(dir, path.constData(), kCreateFlags, mode);
+    return TNewFile(dir, path, fd, fd < 0 ? errno : 0);
 }
 
 TNewFile TNewFile::Beside(const QByteArray& target, mode_t mode)
+{
+    return Beside(AT_FDCWD, target, mode);
+}
+
+TNewFile TNewFile::Beside(int dir, const QByteArray& target, mode_t mode)
 {
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray prefix =
@@ -206,12 +302,12 @@ TNewFile TNewFile::Beside(const QByteArray& target, mode_t mode)
     int error = EEXIST;
     for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
         const QByteArray path = prefix + RandomPart();
-        const int fd = ::open(path.constData(), kCreateFlags, mode);
+        const int fd = ::openat(dir, path.constData(), kCreateFlags, mode);
         if (fd >= 0)
-            return TNewFile(path, fd, 0);
+            return TNewFile(dir, path, fd, 0);
         error = errno;
     }
-    return TNewFile(QByteArray(), -1, error);
+    return TNewFile(dir, QByteArray(), -1, error);
 }
 
 int TNewFile::Finish()
@@ -223,45 +319,57 @@ int TNewFile::Finish()
 
 int ReplaceFile(const QByteArray& target, QByteArrayView bytes, mode_t mode)
 {
+    return ReplaceFileAt(AT_FDCWD, target, bytes, mode);
+}
+
+int ReplaceFileAt(int dir, const QByteArray& target, QByteArrayView bytes, mode_t mode)
+{
     struct stat old
     {
     };
-    const bool replacesFile = ::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
-    TNewFile file = TNewFile::Beside(target, mode);
+    // Only a file of ours passes its mode on, and only its read and write bits: a file planted at
+    // the name must not hand set-id or execute bits to what we write.
+    const bool replacesOurFile = ::fstatat(dir, target.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                 S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
+    TNewFile file = TNewFile::Beside(dir, target, mode);
     if (file.Error() != 0)
         return file.Error();
-    if (replacesFile) {
-        if (::fchmod(file.Fd(), old.st_mode & 07777) != 0)
+    if (replacesOurFile) {
+        if (::fchmod(file.Fd(), old.st_mode & 0666) != 0)
             return errno;
-        // Only root may give a file away; the new file then belongs to us, with the old mode.
-        (void)::fchown(file.Fd(), old.st_uid, old.st_gid);
+        (void)::fchown(file.Fd(), -1, old.st_gid); // the group, where we belong to it
     }
     if (const int error = file.Write(bytes))
         return error;
     if (const int error = file.Finish())
         return error;
-    if (::rename(file.Path().constData(), target.constData()) != 0)
+    if (::renameat(dir, file.Path().constData(), dir, target.constData()) != 0)
         return errno;
     file.Keep();
     // The new file is in place; the folder's flush makes that survive a power cut. Some file
     // systems refuse fsync on folders, and the file is in place either way.
-    (void)SyncFolder(FolderOf(target));
+    (void)SyncFolderOf(dir, target);
     return 0;
 }
 
 int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode)
 {
-    TNewFile file = TNewFile::Beside(target, mode);
+    return CreateFileWholeAt(AT_FDCWD, target, bytes, mode);
+}
+
+int CreateFileWholeAt(int dir, const QByteArray& target, QByteArrayView bytes, mode_t mode)
+{
+    TNewFile file = TNewFile::Beside(dir, target, mode);
     if (file.Error() != 0)
         return file.Error();
     if (const int error = file.Write(bytes))
         return error;
     if (const int error = file.Finish())
         return error;
-    if (const int error = RenameNoReplace(file.Path(), target))
+    if (const int error = RenameNoReplaceAt(dir, file.Path(), dir, target))
         return error;
     file.Keep();
-    (void)SyncFolder(FolderOf(target));
+    (void)SyncFolderOf(dir, target);
     return 0;
 }
 

@@ -20,6 +20,8 @@ QByteArray FolderOf(const QByteArray& path);
 
 // Flushes a folder's entries (a rename into it, a new name) to disk.
 int SyncFolder(const QByteArray& folder);
+// The same for the folder that holds name, relative to the folder dir (AT_FDCWD: the current one).
+int SyncFolderOf(int dir, const QByteArray& name);
 
 // Where a write to path goes when path may be a symbolic link. A link is followed only when it is
 // ours: owned by us, or by the owner of the folder that holds it (the kernel's own rule for links in
@@ -27,10 +29,19 @@ int SyncFolder(const QByteArray& folder);
 // names, every further link on the way resolved; path itself when it is no link or nothing is there.
 int ResolveOwnLink(const QByteArray& path, QByteArray& resolved);
 
+// Opens name, relative to the folder dir (AT_FDCWD: the current folder), so that no link planted by
+// somebody else is ever followed: a symbolic link anywhere on the way (name itself, a folder on the
+// way, each hop of a chain) is followed only when it belongs to us or to alsoTrusted; another one
+// gives EPERM, more than 40 hops ELOOP. The last part is opened with flags | O_NOFOLLOW, so a link
+// put there after the look is refused too. Not open on failure, errno saying why.
+TUniqueFd OpenThroughOwnLinks(int dir, const QByteArray& name, int flags, uid_t alsoTrusted = uid_t(-1));
+
 // Renames without ever replacing an existing target (EEXIST then, a dangling link included).
 // Where the file system cannot refuse to replace, a hard link and the source's removal do it;
-// ENOTSUP where it has no hard links either (the caller may copy instead).
+// ENOTSUP where it has no hard links either (the caller may copy instead). The At form takes
+// each name relative to its folder's descriptor.
 int RenameNoReplace(const QByteArray& from, const QByteArray& to);
+int RenameNoReplaceAt(int fromDir, const QByteArray& from, int toDir, const QByteArray& to);
 
 // Opens a regular file, never through a link and without hanging on a FIFO planted in its place;
 // with create, a missing one is created exclusively (a racing creator's file is opened instead).
@@ -40,14 +51,17 @@ TUniqueFd OpenRegularFile(const QByteArray& path, int flags);
 TUniqueFd OpenOrCreateRegularFile(const QByteArray& path, int flags, mode_t mode);
 
 // A file this process has just created, open for writing; removed again when the holder goes,
-// unless it was kept. Check Error() before use.
+// unless it was kept. Check Error() before use. The forms with dir take the path relative to that
+// folder's descriptor, which must stay open while the object lives.
 class TNewFile
 {
 public:
     // Exactly at path: fails with EEXIST when anything is there.
     static TNewFile AtPath(const QByteArray& path, mode_t mode);
+    static TNewFile AtPath(int dir, const QByteArray& path, mode_t mode);
     // A hidden temporary beside target, "<folder>/.<target's name>.<random>".
     static TNewFile Beside(const QByteArray& target, mode_t mode);
+    static TNewFile Beside(int dir, const QByteArray& target, mode_t mode);
 
     TNewFile(TNewFile&& other) noexcept;
     TNewFile& operator=(TNewFile&&) = delete;
@@ -57,7 +71,7 @@ public:
 
     int Error() const { return FError; }
     int Fd() const { return FFd.Get(); }
-    const QByteArray& Path() const { return FPath; }
+    const QByteArray& Path() const { return FPath; } // relative to the folder given
 
     int Write(QByteArrayView bytes) { return WriteAll(FFd.Get(), bytes); }
     // Flushes the bytes to disk and closes the file; a failed close counts (some file systems only
@@ -67,8 +81,9 @@ public:
     void Keep() { FPath.clear(); }
 
 private:
-    TNewFile(QByteArray path, int fd, int error);
+    TNewFile(int dir, QByteArray path, int fd, int error);
 
+    int FDir;         // the folder FPath is relative to
     QByteArray FPath; // empty once kept, or when nothing was created
     TUniqueFd FFd;
     int FError;
@@ -76,12 +91,15 @@ private:
 
 // Replaces target by a file holding bytes. The new file reaches the disk before it is renamed over
 // the old one, and the folder after: a failure or a crash leaves the old file or the new one, never
-// a mix, and no temporary. An existing file keeps its mode (and its owner, where we may give it);
-// a new one gets mode, less the umask. A link at target is replaced, never followed.
+// a mix, and no temporary. An existing file of ours passes on its read and write bits (and its
+// group, where we belong to it); anything else at the name passes on nothing, and the new file gets
+// mode, less the umask. A link at target is replaced, never followed.
 int ReplaceFile(const QByteArray& target, QByteArrayView bytes, mode_t mode);
+int ReplaceFileAt(int dir, const QByteArray& target, QByteArrayView bytes, mode_t mode);
 
 // Creates target holding bytes, the same way, but never replaces anything there (EEXIST).
 int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode);
+int CreateFileWholeAt(int dir, const QByteArray& target, QByteArrayView bytes, mode_t mode);
 
 // Rewrites an existing regular file in place: its whole content becomes bytes and reaches the disk
 // before this returns. For a folder where no temporary can be created; unlike ReplaceFile it is not

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,4 +72,38 @@ bool HeldByWriter(int fd)
         if (heldByWriter(fd))
             return true;
     return false;
+}
+
+int ReadWholeUnshared(int fd, qint64 maxBytes, QByteArray& content)
+{
+    struct stat status = {};
+    if (fstat(fd, &status) != 0)
+        return errno;
+    if (S_ISDIR(status.st_mode))
+        return EISDIR;
+    if (!S_ISREG(status.st_mode))
+        return EINVAL;
+    if (status.st_size > maxBytes)
+        return EFBIG;
+    if (HeldByWriter(fd))
+        return EBUSY;
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return errno;
+
+    content.clear();
+    content.reserve(qsizetype(status.st_size));
+    std::array<char, 64 * 1024> chunk;
+    for (;;) {
+        const ssize_t count = ::read(fd, chunk.data(), chunk.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return errno;
+        if (count == 0)
+            return 0;
+        if (content.size() + count > maxBytes)
+            return EFBIG;
+        content.append(chunk.data(), qsizetype(count));
+    }
 }

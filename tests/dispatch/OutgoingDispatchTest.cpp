@@ -8,11 +8,14 @@
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/Files.h"
 #include "tests/support/InvoiceFolders.h"
+#include "tests/support/LogEntries.h"
+#include "tests/support/OtherUser.h"
 #include "tests/support/Substitute.h"
 #include "tests/support/TestClient.h"
 #include "util/Errors.h"
 #include "util/FileLock.h"
 #include "util/Timestamp.h"
+#include "util/UniqueFd.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -22,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,9 +58,23 @@ protected:
     QString Tick(const QString& folder)
     {
         TOutgoingDispatch dispatch(folder, kXmlMask, Client, [this](quint32 ms) { Waits.push_back(ms); });
-        dispatch.SetInvoiceRefused([this](const QString& N, const QString& backendText) {
-            Refusals.push_back((N + QStringLiteral(": ") + backendText).toStdString());
-        });
+        dispatch.SetEvents({[this](const QString& N) {
+                                Events.push_back("found " + N);
+                                if (OnFound)
+                                    OnFound(N);
+                            },
+                            [this](const QString& N, const QString& Q) {
+                                Events.push_back("sent " + N + " " + Q);
+                                if (OnSent)
+                                    OnSent(N);
+                            },
+                            [this](const QString& N, const QString& archived) {
+                                Events.push_back("archived " + N + " " + archived);
+                            },
+                            [this](const QString& N, const QString& backendText) {
+                                Events.push_back("refused " + N);
+                                Refusals.push_back((N + QStringLiteral(": ") + backendText).toStdString());
+                            }});
         try {
             Answered = dispatch.ProcessOutgoingInvoices();
         } catch (const EInvioException& e) {
@@ -83,6 +101,8 @@ protected:
     InvoiceFolders Folders;
     std::vector<quint32> Waits;
     std::vector<std::string> Refusals; // "N: the backend's text", as the window is told
+    QStringList Events;                // what the cycle told, in order
+    std::function<void(const QString& N)> OnFound, OnSent;
     int Answered = -1;                 // what the last tick that ended returned
 };
 
@@ -117,6 +137,10 @@ TEST_F(OutgoingDispatchTest, AcceptedAndRefusedFilesAreArchivedWithTheirNamesAnd
     // The owner hears of the refusal with the backend's own text, and of both answers.
     EXPECT_EQ(Refusals, std::vector<std::string>{"IT01234567890_00002.xml: Fattura già presente"});
     EXPECT_EQ(Answered, 2);
+    EXPECT_EQ(Events, (QStringList{"found IT01234567890_00001.XML", "sent IT01234567890_00001.XML 4711",
+                                   "archived IT01234567890_00001.XML " +
+                                       Folders.InInviate("IT01234567890_00001_4711.xml"),
+                                   "found IT01234567890_00002.xml", "refused IT01234567890_00002.xml"}));
 }
 
 TEST_F(OutgoingDispatchTest, TheSubstituteBackendJudgesTheDocumentsThemselves)
@@ -470,12 +494,6 @@ TEST_F(OutgoingDispatchTest, AnErrorTextThatCannotBeWrittenKeepsTheFileAndEndsTh
     const std::vector<Case> cases = {
         {"a folder holds the error text's name",
          [&] { QDir().mkpath(Folders.InErrori("E1.xml_ERRORE.log")); }, "Is a directory"},
-        {"Errori is a file",
-         [&] {
-             QDir(Folders.Errori()).removeRecursively();
-             Folders.Place(Folders.Errori(), "not a folder");
-         },
-         "Not a directory"},
     };
     Folders.Drop("E1.xml");
     Folders.Drop("E2.xml");
@@ -603,6 +621,305 @@ TEST_F(OutgoingDispatchTest, SendInvoiceReturnsTheQueueIdentifierOrThrowsTheRefu
     }
     // Neither call moves the file: that is the cycle's work.
     EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), QStringList{"S.xml"});
+}
+
+// A log for one test, read back as entries.
+class TestLog
+{
+public:
+    explicit TestLog(const QString& path) : FPath(path)
+    {
+        AppLog = std::make_unique<TLogFile>(path);
+        AppLog->SetWriteDelayForTesting(std::chrono::milliseconds(0));
+    }
+    ~TestLog() { AppLog.reset(); }
+    std::vector<LogEntry> Entries(const QString& tag) const
+    {
+        std::vector<LogEntry> found;
+        for (const LogEntry& entry : ReadLogEntries(FPath))
+            if (entry.Tag == tag)
+                found.push_back(entry);
+        return found;
+    }
+
+private:
+    QString FPath;
+};
+
+// A symbolic link at path to target, owned by the other user as if they had planted it.
+void PlantOthersLink(const QString& target, const QString& path)
+{
+    ASSERT_TRUE(QFile::link(target, path));
+    ASSERT_EQ(::lchown(QFile::encodeName(path).constData(), kOtherUser, kOtherUser), 0);
+}
+
+// A file that cannot be read now is left for a later pass, named in one warning per reason, and
+// the invoices after it still go: a colleague's link to a file only we may read is never followed,
+// on any hop.
+TEST_F(OutgoingDispatchTest, AnInvoiceThatCannotBeReadIsSkippedAndTheOthersGo)
+{
+    if (!CanBecomeOtherUser())
+        GTEST_SKIP() << "planting another user's link needs root";
+    const QString secret = Dir.filePath("secret.ini");
+    WriteBytes(secret, "Password=segreta");
+    ASSERT_EQ(::chmod(QFile::encodeName(secret).constData(), 0600), 0);
+    std::optional<TUniqueFd> writer;
+    const struct
+    {
+        const char* Name;
+        std::function<void(InvoiceFolders&)> Plant;
+        QString Reason;
+    } cases[] = {
+        {"another user's link", [&](InvoiceFolders& f) { PlantOthersLink(secret, f.InOutgoing("A.xml")); },
+         "collegamento simbolico di un altro utente"},
+        {"our link to another user's link",
+         [&](InvoiceFolders& f) {
+             PlantOthersLink(secret, f.InErrori("hop"));
+             ASSERT_TRUE(QFile::link(f.InErrori("hop"), f.InOutgoing("A.xml")));
+         },
+         "collegamento simbolico di un altro utente"},
+        {"a writer holds it",
+         [&](InvoiceFolders& f) {
+             f.Drop("A.xml");
+             writer.emplace(::open(QFile::encodeName(f.InOutgoing("A.xml")).constData(), O_WRONLY));
+         },
+         "un altro programma la sta scrivendo"},
+        {"over the size limit",
+         [&](InvoiceFolders& f) {
+             f.Drop("A.xml");
+             ASSERT_EQ(::truncate(QFile::encodeName(f.InOutgoing("A.xml")).constData(),
+                                  VORN_MAX_INVOICE_BYTES + 1),
+                       0);
+         },
+         QStringLiteral("più grande di %1 byte").arg(VORN_MAX_INVOICE_BYTES)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        QTemporaryDir dir;
+        const TestLog log(dir.filePath("VORN_Automatic.log"));
+        InvoiceFolders folders(dir.path() + "/out");
+        c.Plant(folders);
+        folders.Drop("B.xml");
+        Backend.ClearRequests();
+        Backend.PushAnswer(Accepted("1"));
+
+        EXPECT_EQ(Tick(folders.Outgoing()), "");
+        EXPECT_EQ(Tick(folders.Outgoing()), "");
+
+        EXPECT_EQ(UploadedNames(), std::vector<std::string>{"B.xml"});
+        EXPECT_EQ(InvoiceFolders::Files(folders.Inviate()), QStringList{"B_1.xml"});
+        struct stat left;
+        EXPECT_EQ(::lstat(QFile::encodeName(folders.InOutgoing("A.xml")).constData(), &left), 0);
+        EXPECT_EQ(log.Entries("WRN"), std::vector<LogEntry>{Warning(
+                                          "Fattura saltata in questo passaggio (" + c.Reason +
+                                          "): " + folders.InOutgoing("A.xml"))});
+        writer.reset();
+    }
+}
+
+// Inviate and Errori are the program's own: a link there is used only when it is ours or the
+// outgoing folder's owner's, and what the cycle opened stays what it writes into.
+TEST_F(OutgoingDispatchTest, ArchiveFoldersAreUsedOnlyWhenTheyAreTheProgramsOwn)
+{
+    // Not a folder at all: nothing is sent that could not be archived.
+    QDir(Folders.Errori()).removeRecursively();
+    WriteBytes(Folders.Errori(), "not a folder");
+    Folders.Drop("E.xml");
+    EXPECT_EQ(Tick(), "Cartella di archivio non utilizzabile: " + Folders.Errori() + " (" +
+                          SystemErrorText(ENOTDIR) + ")");
+    EXPECT_TRUE(Backend.Requests().empty());
+    ASSERT_TRUE(QFile::remove(Folders.Errori()) && QDir().mkdir(Folders.Errori()));
+    Backend.PushAnswer(Accepted("1"));
+    EXPECT_EQ(Tick(), "");
+
+    if (!CanBecomeOtherUser())
+        GTEST_SKIP() << "planting another user's link needs root";
+    const struct
+    {
+        const char* Name;
+        const char* Folder;
+        bool OthersLink;
+        bool FolderOfTheOther; // the outgoing folder belongs to the link's owner
+    } cases[] = {
+        {"another user's link as Errori", "Errori", true, false},
+        {"another user's link as Inviate", "Inviate", true, false},
+        {"our own link as Inviate", "Inviate", false, false},
+        {"the folder owner's link as Errori", "Errori", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        QTemporaryDir dir;
+        InvoiceFolders folders(dir.path() + "/out");
+        const QString archive = folders.Outgoing() + "/" + c.Folder;
+        const QString elsewhere = dir.path() + "/altrove";
+        ASSERT_TRUE(QDir().mkdir(elsewhere) && QDir().rmdir(archive));
+        if (c.OthersLink) {
+            PlantOthersLink(elsewhere, archive);
+        } else {
+            ASSERT_TRUE(QFile::link(elsewhere, archive));
+        }
+        if (c.FolderOfTheOther) {
+            ASSERT_TRUE(GiveToOtherUser(folders.Outgoing()));
+        }
+        folders.Drop("A.xml");
+        Backend.ClearRequests();
+        const bool used = !c.OthersLink || c.FolderOfTheOther;
+        if (used)
+            Backend.PushAnswer(QString(c.Folder) == "Errori" ? Refused("No") : Accepted("1"));
+
+        const QString failure = Tick(folders.Outgoing());
+
+        if (!used) {
+            EXPECT_EQ(failure, "Cartella di archivio non utilizzabile: " + archive +
+                                   " (collegamento simbolico di un altro utente)");
+            EXPECT_TRUE(Backend.Requests().empty());
+            EXPECT_EQ(InvoiceFolders::Files(elsewhere, true), QStringList());
+            EXPECT_EQ(InvoiceFolders::Files(folders.Outgoing()), QStringList{"A.xml"});
+        } else {
+            EXPECT_EQ(failure, "");
+            EXPECT_EQ(InvoiceFolders::Files(elsewhere).size(), 1);
+        }
+    }
+
+    // Swapped for a link once the cycle has opened it: the cycle goes on writing where it opened.
+    const QString victim = Dir.filePath("victim");
+    ASSERT_TRUE(QDir().mkdir(victim));
+    OnFound = [&](const QString&) {
+        ASSERT_TRUE(QFile::rename(Folders.Errori(), Folders.Errori() + ".old"));
+        PlantOthersLink(victim, Folders.Errori());
+    };
+    Folders.Drop("S.xml");
+    Backend.ClearRequests();
+    Backend.PushAnswer(Refused("No"));
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(InvoiceFolders::Files(victim, true), QStringList());
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Errori() + ".old", true),
+              (QStringList{"S.xml", "S.xml_ERRORE.log"}));
+    ASSERT_TRUE(QFile::remove(Folders.Errori()) && QFile::rename(Folders.Errori() + ".old", Folders.Errori()));
+}
+
+// The bytes checked, recorded and uploaded are one read: a file replaced during the upload stays
+// for the next pass, and Inviate gets what the backend received.
+TEST_F(OutgoingDispatchTest, AFileReplacedDuringTheUploadStaysAndInviateGetsTheBytesSent)
+{
+    const TestLog log(Dir.filePath("VORN_Automatic.log"));
+    Folders.Drop("A.xml", "<prima/>");
+    OnSent = [&](const QString&) {
+        Folders.Place(Folders.InOutgoing(".next"), "<seconda/>");
+        ASSERT_EQ(::rename(QFile::encodeName(Folders.InOutgoing(".next")).constData(),
+                           QFile::encodeName(Folders.InOutgoing("A.xml")).constData()),
+                  0);
+    };
+    Backend.PushAnswer(Accepted("1"));
+    EXPECT_EQ(Tick(), "");
+    OnSent = nullptr;
+
+    EXPECT_EQ(ReadBytes(Folders.InInviate("A_1.xml")), "<prima/>");
+    EXPECT_EQ(ReadBytes(Folders.InOutgoing("A.xml")), "<seconda/>");
+    EXPECT_EQ(log.Entries("WRN"), std::vector<LogEntry>{Warning(
+                                      "Fattura sostituita durante l'invio: " + Folders.InOutgoing("A.xml") +
+                                      "; in " + Folders.InInviate("A_1.xml") +
+                                      " la versione inviata, il nuovo file resta per il prossimo invio")});
+
+    Backend.PushAnswer(Accepted("2"));
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(ReadBytes(Folders.InInviate("A_2.xml")), "<seconda/>");
+    std::vector<std::string> contents;
+    for (const substitute::ReceivedRequest& request : Backend.Requests())
+        contents.push_back(request.Files.at(0).Content);
+    EXPECT_EQ(contents, (std::vector<std::string>{"<prima/>", "<seconda/>"}));
+
+    // Our own link is an invoice like any other, its acceptance recorded like any other's.
+    const QString target = Dir.filePath("fuori.xml");
+    WriteBytes(target, "<collegata/>");
+    ASSERT_TRUE(QFile::link(target, Folders.InOutgoing("L.xml")));
+    Backend.PushAnswer(Accepted("3"));
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(ReadBytes(Folders.InInviate("L_3.xml")), "<collegata/>");
+    EXPECT_EQ(log.Entries("ERR"), std::vector<LogEntry>());
+    ASSERT_TRUE(QFile::remove(Folders.InInviate("L_3.xml")));
+}
+
+// An accepted invoice whose archive name would pass the file system's 255 bytes is archived under
+// a shortened name that still carries its queue identifier.
+TEST_F(OutgoingDispatchTest, ALongNameIsShortenedInInviate)
+{
+    Folders.Drop(QString(251, 'a') + ".xml");
+    Backend.PushAnswer(Accepted("4711"));
+
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(Tick(), "");
+
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Inviate()), QStringList{QString(246, 'a') + "_4711.xml"});
+    EXPECT_EQ(Backend.Requests().size(), 1u);
+    EXPECT_FALSE(QFileInfo::exists(TDispatchJournal(Folders.Outgoing()).Path()));
+}
+
+// Every user who may write the folder may take its lock, whatever the first one's umask; and the
+// holder notices when the lock file it holds is no longer the one at the lock's name.
+TEST_F(OutgoingDispatchTest, TheFolderLockServesEveryoneWhoMayWriteTheFolder)
+{
+    const mode_t umaskBefore = ::umask(022);
+    const auto restoreUmask = qScopeGuard([&] { ::umask(umaskBefore); });
+    const QString lockPath = Folders.InOutgoing(kDispatchLockName);
+    const QByteArray folder = QFile::encodeName(Folders.Outgoing());
+    const struct
+    {
+        mode_t Folder;
+        mode_t Lock;
+    } cases[] = {{0777, 0666}, {0770, 0664}, {0755, 0644}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Folder);
+        QFile::remove(lockPath);
+        ASSERT_EQ(::chmod(folder.constData(), c.Folder), 0);
+        EXPECT_EQ(Tick(), "");
+        struct stat info;
+        ASSERT_EQ(::stat(QFile::encodeName(lockPath).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.Lock);
+    }
+
+    // A lock file of ours that an earlier run left without the bits gets them.
+    ASSERT_EQ(::chmod(QFile::encodeName(lockPath).constData(), 0644), 0);
+    ASSERT_EQ(::chmod(folder.constData(), 0777), 0);
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(QFileInfo(lockPath).permissions() & 0x0666, QFileDevice::Permissions(0x0666));
+
+    // Removed during the pass: a second cycle could take the folder, so this one stops.
+    const TestLog log(Dir.filePath("VORN_Automatic.log"));
+    Folders.Drop("A.xml");
+    Folders.Drop("B.xml");
+    OnFound = [&](const QString&) { QFile::remove(lockPath); };
+    Backend.PushAnswer(Accepted("1"));
+    EXPECT_EQ(Tick(), "");
+    OnFound = nullptr;
+    EXPECT_EQ(UploadedNames(), std::vector<std::string>{"A.xml"});
+    EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), QStringList{"B.xml"});
+    EXPECT_EQ(log.Entries("WRN"),
+              std::vector<LogEntry>{Warning("Invio interrotto: il blocco " + lockPath +
+                                            " è stato rimosso o sostituito durante il passaggio")});
+    Backend.PushAnswer(Accepted("2"));
+    EXPECT_EQ(Tick(), "");
+
+    // A lock file that another user cannot open says whose it is, its mode and what to run.
+    if (!CanBecomeOtherUser())
+        return;
+    ASSERT_EQ(::chmod(QFile::encodeName(Dir.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(lockPath).constData(), 0644), 0);
+    const QString expected = "Blocco della cartella per l'invio non riuscito: " + lockPath + ". " +
+                             SystemErrorText(EACCES) + " (proprietario root, permessi 0644; il proprietario esegua: chmod 0666 '" +
+                             lockPath + "')";
+    EXPECT_EQ(RunAsOtherUser([&] {
+                  TOutgoingDispatch dispatch(Folders.Outgoing(), kXmlMask, Client, [](quint32) {});
+                  try {
+                      dispatch.ProcessOutgoingInvoices();
+                  } catch (const EVornError& e) {
+                      if (e.Message() == expected)
+                          return 0;
+                      fprintf(stderr, "%s\n", qPrintable(e.Message()));
+                  }
+                  return 1;
+              }),
+              0);
 }
 
 } // namespace

@@ -8,12 +8,14 @@
 #include <QTemporaryDir>
 
 #include "tests/support/Files.h"
+#include "tests/support/OtherUser.h"
 #include "tests/support/Print.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -105,6 +107,45 @@ TEST_F(SafeWriteTest, CreateFileWholeNeverReplacesAndLeavesNoTemporary)
     EXPECT_EQ(ReplaceFile(NativePath("doc.xml"), "third", 0644), 0);
     EXPECT_EQ(ReadBytes(Path("doc.xml")), "third");
     EXPECT_EQ(Entries(), QStringList{"doc.xml"});
+}
+
+// A replacement passes on the old file's read and write bits, and only those of a file of ours: a
+// file somebody else planted at the name (set-id bits and all) passes on nothing.
+TEST_F(SafeWriteTest, AReplacementKeepsOnlyTheReadAndWriteBitsOfAFileOfOurs)
+{
+    const mode_t umaskBefore = ::umask(022);
+    const struct
+    {
+        const char* Name;
+        mode_t Old;
+        bool Others;
+        mode_t New;
+    } cases[] = {
+        {"ours, private", 0600, false, 0600},
+        {"ours, shared", 0664, false, 0664},
+        {"ours, with set-id and execute bits", 06775, false, 0664},
+        {"another user's, with set-id bits", 06777, true, 0644},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (c.Others && !CanBecomeOtherUser())
+            continue;
+        QFile::remove(Path("doc.xml"));
+        WriteBytes(Path("doc.xml"), "old");
+        if (c.Others) {
+            ASSERT_TRUE(GiveToOtherUser(Path("doc.xml")));
+        }
+        ASSERT_EQ(::chmod(NativePath("doc.xml").constData(), c.Old), 0);
+
+        EXPECT_EQ(ReplaceFile(NativePath("doc.xml"), "new", 0666), 0);
+
+        struct stat info;
+        ASSERT_EQ(::stat(NativePath("doc.xml").constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.New);
+        EXPECT_EQ(info.st_uid, ::geteuid());
+        EXPECT_EQ(ReadBytes(Path("doc.xml")), "new");
+    }
+    ::umask(umaskBefore);
 }
 
 } // namespace
