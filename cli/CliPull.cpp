@@ -13,6 +13,7 @@
 #include <QSet>
 
 #include <cerrno>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,7 +43,7 @@ public:
           }))
     {
         if (FLock.State() != TFileLock::TState::Held)
-            ThrowFileError(QStringLiteral("cannot lock"), FPath, FLock.Error());
+            ThrowLockError();
         if (::fcntl(Fd(), F_SETFL, O_APPEND) != 0)
             ThrowFileError(QStringLiteral("cannot open"), FPath, errno);
         // A line cut off by a crash is no record; the next one must not be glued to it.
@@ -88,6 +89,21 @@ public:
     void Add(const QString& id) { Append(id.toUtf8()); }
 
 private:
+    // A lock file another user made without the bits we need says whose it is and what to run.
+    [[noreturn]] void ThrowLockError() const
+    {
+        const int error = FLock.Error();
+        const std::optional<TLockFileAccess> access =
+            error == EACCES || error == EPERM ? LockFileAccess(FPath) : std::nullopt;
+        if (!access)
+            ThrowFileError(QStringLiteral("cannot lock"), FPath, error);
+        throw EInOutError(QStringLiteral("cannot lock %1: %2 (owner %3, mode %4; its owner can run: chmod %5 '%1')")
+                              .arg(FPath, SystemErrorText(error), access->Owner)
+                              .arg(access->Mode, 4, 8, QLatin1Char('0'))
+                              .arg(access->Shared, 4, 8, QLatin1Char('0')),
+                          error);
+    }
+
     void Append(const QByteArray& line)
     {
         if (const int error = WriteAll(Fd(), line + '\n'))

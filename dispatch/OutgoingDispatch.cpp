@@ -414,8 +414,11 @@ void TOutgoingDispatch::Archive(const QString& N, const TReadInvoice& read, int 
     // file now at that name is another document, sent at the next pass.
     if (CreateFileWholeAt(folder, QFile::encodeName(target), read.Bytes, 0666) != 0)
         throw EVornError(kArchiveFailure + N + QStringLiteral(" -> ") + targetPath);
-    if (AppLog)
+    if (AppLog && current.IsOpen())
         AppLog->WriteLogWrn(QStringLiteral("Fattura sostituita durante l'invio: %1; in %2 la versione inviata, "
                                            "il nuovo file resta per il prossimo invio")
+                                .arg(JoinPath(FFolder, N), targetPath));
+    else if (AppLog)
+        AppLog->WriteLogWrn(QStringLiteral("Fattura rimossa durante l'invio: %1; in %2 la versione inviata")
                                 .arg(JoinPath(FFolder, N), targetPath));
 }
