@@ -1,7 +1,7 @@
 // The queue identifier read back from an archive name, as the dispatch writes it:
 // base + "_" + identifier + extension.
 
-#include "cli/CliTrack.h"
+#include "dispatch/ArchiveName.h"
 
 #include <gtest/gtest.h>
 
