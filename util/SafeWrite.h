@@ -39,6 +39,10 @@ int RenameNoReplace(const QByteArray& from, const QByteArray& to);
 TUniqueFd OpenRegularFile(const QByteArray& path, int flags);
 TUniqueFd OpenOrCreateRegularFile(const QByteArray& path, int flags, mode_t mode);
 
+// Reads a regular file whole, never through a link: 0, or the errno of the step that failed
+// (EINVAL also for a file larger than limit, which is then not read).
+int ReadRegularFile(const QByteArray& path, qint64 limit, QByteArray& bytes);
+
 // A file this process has just created, open for writing; removed again when the holder goes,
 // unless it was kept. Check Error() before use.
 class TNewFile
