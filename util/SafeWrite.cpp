@@ -200,11 +200,16 @@ int ReadRegularFile(const QByteArray& path, qint64 limit, QByteArray& bytes)
         return errno;
     if (info.st_size > limit)
         return EINVAL;
-    // The size is only a hint: the file may still grow or shrink while it is read.
+    // The size is only a hint: the file may still grow while it is read.
+    return ReadAll(fd.Get(), limit, bytes);
+}
+
+int ReadAll(int fd, qint64 limit, QByteArray& bytes)
+{
     QByteArray read;
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)

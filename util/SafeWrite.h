@@ -15,6 +15,10 @@
 // Writes every byte, going on after interrupted and short writes.
 int WriteAll(int fd, QByteArrayView bytes);
 
+// Reads from fd up to its end, going on after interrupted reads; EINVAL once more than limit bytes
+// came (bytes is left as it was on any failure).
+int ReadAll(int fd, qint64 limit, QByteArray& bytes);
+
 // The folder part of a path: "." for a bare name, "/" for a name in the root.
 QByteArray FolderOf(const QByteArray& path);
 
