@@ -76,6 +76,10 @@ std::vector<TVerdictNews> TVerdictPass::Run(TDVBackendService& client, int maxRe
     FProblems.clear();
     FRequestsSent = 0;
     const QDateTime now = FNow().toUTC();
+    const QString inviate = JoinPath(FOutgoingFolder, kCartellaInviate);
+    const std::unique_ptr<QStringList> names = ListFolder(JoinPath(inviate, QStringLiteral("*.*")));
+    if (names->isEmpty())
+        return {};
     const TTrackCache cache(FCacheFile, TTrackCache::OwnerOf(client));
     const TTrackCacheContent known = cache.Read();
 
@@ -83,9 +87,7 @@ std::vector<TVerdictNews> TVerdictPass::Run(TDVBackendService& client, int maxRe
     // track) learned and that automatic mode has not told yet.
     std::vector<TDueInvoice> due;
     std::vector<TDueInvoice> refusedUntold;
-    const QString inviate = JoinPath(FOutgoingFolder, kCartellaInviate);
     QSet<QString> seen;
-    const std::unique_ptr<QStringList> names = ListFolder(JoinPath(inviate, QStringLiteral("*.*")));
     for (const QString& name : *names) {
         const QString idCoda = QueueIdentifierOfArchiveName(name);
         if (idCoda.isEmpty() || seen.contains(idCoda))

@@ -22,7 +22,8 @@
 // goes on with the same schedule instead of asking everything again. What was told is marked in
 // the cache in the same locked update that decides it is new, so it is returned once whichever
 // program asked; when the cache cannot be updated nothing is returned (the next pass asks again
-// and tells then), so a lost update costs a request, never a second telling.
+// and tells then), so a lost update costs a request, never a second telling. A refusal that
+// vorn-cli track learned first is told too, without a request, while its invoice is followed.
 
 #include "track/TrackCache.h"
 
