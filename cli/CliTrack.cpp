@@ -5,6 +5,7 @@
 #include "dispatch/OutgoingDispatch.h"
 #include "track/TrackInvoices.h"
 #include "util/Errors.h"
+#include "util/Folders.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
