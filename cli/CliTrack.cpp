@@ -3,7 +3,6 @@
 #include "cli/Cli.h"
 #include "cli/CliFormat.h"
 #include "dispatch/OutgoingDispatch.h"
-#include "track/TrackInvoices.h"
 #include "util/Errors.h"
 #include "util/Folders.h"
 
@@ -89,8 +88,7 @@ QString Json(const std::vector<TTrackedInvoice>& invoices)
 
 TTrackResult TrackInvoices(TDVBackendService& client, const TTrackOptions& options)
 {
-    TTrackFindings findings =
-        TrackArchivedInvoices(client, {options.Folder, options.Since, options.Refresh, options.CacheFile});
+    TTrackFindings findings = TrackArchivedInvoices(client, options);
     std::vector<TTrackedInvoice>& invoices = findings.Invoices;
     std::stable_partition(invoices.begin(), invoices.end(),
                           [](const TTrackedInvoice& i) { return i.NeedsAction(); });

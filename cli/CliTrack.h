@@ -4,18 +4,16 @@
 // (TrackArchivedInvoices), as a table or a JSON array, and the exit status that says whether one
 // needs action.
 
-#include <QDate>
+#include "track/TrackInvoices.h"
+
 #include <QString>
 
 class TDVBackendService;
 
-struct TTrackOptions
+// What to track, and whether to print JSON instead of the table.
+struct TTrackOptions : TTrackRequest
 {
-    QString Folder;       // the outgoing folder; its "Inviate" is read
-    QDate Since;          // null: every archive file; else those modified on or after that local day
-    bool Refresh = false; // ask even what the cache holds
     bool Json = false;
-    QString CacheFile; // the track cache
 };
 
 struct TTrackResult
