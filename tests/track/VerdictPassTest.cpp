@@ -11,6 +11,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <thread>
+
 namespace {
 
 using History = std::vector<substitute::Notification>;
@@ -154,6 +157,32 @@ TEST_F(VerdictPassTest, WhatIsNewIsToldOnceWhoeverUpdatedTheCache)
     Now = Now.addDays(1);
     EXPECT_EQ(Run(), std::vector<std::string>{});
     EXPECT_EQ(Asked(), std::vector<std::string>{});
+}
+
+// Two programs whose passes run at the same moment on one cache (the window and an agent on one
+// folder): each refusal is told by one of them, never by both.
+TEST_F(VerdictPassTest, TwoPassesAtOnceTellEachRefusalOnce)
+{
+    std::vector<std::string> expected;
+    for (int i = 1; i <= 6; ++i)
+        expected.push_back(
+            Archived(QStringLiteral("IT01234567890_%1").arg(i, 5, 10, QLatin1Char('0')).toStdString(), kRefused) +
+            " NS");
+    Now = QDateTime::currentDateTimeUtc().addSecs(60);
+    TDVBackendService otherClient(LoopbackDomain(Backend.Port()), TestTransport());
+    SignInAsTestUser(otherClient);
+    std::vector<TVerdictNews> first;
+    std::vector<TVerdictNews> second;
+    std::thread other([&] { second = Pass().Run(otherClient); });
+    first = Pass().Run(Client);
+    other.join();
+    std::vector<std::string> told;
+    for (const auto* news : {&first, &second})
+        for (const TVerdictNews& n : *news)
+            told.push_back(n.IdCoda.toStdString() + " " + n.Code.toStdString());
+    std::sort(told.begin(), told.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(told, expected);
 }
 
 // A request that fails costs its invoice a wait, not the pass; two in a row end it (the backend is
