@@ -24,8 +24,6 @@
 namespace {
 
 const QString kProgram = QStringLiteral("vorn-cli");
-// Beside the configuration file: the final states that track has already learned.
-const QString kTrackCacheFileName = QStringLiteral("VORN_Automatic.track.json");
 
 // A wrong command line: found before anything is read or sent.
 class EUsageError : public EVornError
@@ -321,7 +319,7 @@ int RunTrack(const TCommandContext& context)
     options.Since = since == 0 ? QDate() : DecodeDateTime(since).date();
     options.Refresh = context.Parser.isSet(QStringLiteral("refresh"));
     options.Json = context.Json;
-    options.CacheFile = QFileInfo(ConfigFilePath()).dir().filePath(kTrackCacheFileName);
+    options.CacheFile = TrackCacheFilePath();
     const TTrackResult result = TrackInvoices(*ConfiguredClient(), options);
     Print(result.Output);
     if (!result.Warning.isEmpty())
