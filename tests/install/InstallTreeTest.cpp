@@ -1,7 +1,8 @@
 // The installed tree, as `cmake --install <build> --prefix /usr --component <package>` puts it into
 // a temporary DESTDIR: exactly the application's files with their modes, icons that are the
-// program's drawing, valid desktop entries and manual pages, and the launcher, run from there, with
-// the real window program (offscreen) behind it.
+// program's drawing, valid desktop and software-centre entries and manual pages, hardened service
+// units, the shell completion of vorn-cli, and the launcher, run from there, with the real window
+// program (offscreen) behind it.
 
 #include "tests/support/EndToEnd.h"
 #include "tests/support/Files.h"
@@ -14,11 +15,13 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <sys/stat.h>
@@ -27,6 +30,11 @@ namespace {
 
 const QString kPackage = QStringLiteral(VORN_PACKAGE_NAME);
 const QString kLauncher = QStringLiteral("usr/bin/vorn-automatic");
+const QString kDesktopEntry = QStringLiteral("usr/share/applications/it.vorn.automatic.desktop");
+const QString kMetainfo = QStringLiteral("usr/share/metainfo/it.vorn.automatic.metainfo.xml");
+const QString kCompletion = QStringLiteral("usr/share/bash-completion/completions/vorn-cli");
+const QString kSystemUnit = QStringLiteral("usr/lib/systemd/system/vorn-agent@.service");
+const QString kUserUnit = QStringLiteral("usr/lib/systemd/user/vorn-agent.service");
 const QString kTemplate = QStringLiteral("usr/share/vorn-automatic/autostart.desktop");
 const std::vector<int> kIconSizes = {16, 22, 24, 32, 48, 64, 128, 256};
 
@@ -38,9 +46,11 @@ std::map<QString, int> ExpectedFiles()
         {"usr/bin/vorn-automatic", 0755},
         {"usr/bin/vorn-cli", 0755},
         {"usr/bin/vorn-agent", 0755},
-        {"usr/lib/systemd/system/vorn-agent@.service", 0644},
-        {"usr/lib/systemd/user/vorn-agent.service", 0644},
-        {"usr/share/applications/vorn-automatic.desktop", 0644},
+        {kSystemUnit, 0644},
+        {kUserUnit, 0644},
+        {kDesktopEntry, 0644},
+        {kMetainfo, 0644},
+        {kCompletion, 0644},
         {"usr/share/vorn-automatic/autostart.desktop", 0644},
         {"usr/share/icons/hicolor/scalable/apps/vorn-automatic.svg", 0644},
         {"usr/share/man/man1/VORN_Automatic.1.gz", 0644},
@@ -152,8 +162,7 @@ TEST_F(InstallTreeTest, TheDesktopEntriesAreValid)
     const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
     if (validator.isEmpty())
         GTEST_SKIP() << "desktop-file-validate is not installed";
-    for (const QString& entry :
-         {QStringLiteral("usr/share/applications/vorn-automatic.desktop"), kTemplate}) {
+    for (const QString& entry : {kDesktopEntry, kTemplate}) {
         SCOPED_TRACE(entry.toStdString());
         const TRun check = RunProgram(validator, {Installed(entry)});
         EXPECT_EQ(check.ExitCode, 0);
@@ -161,12 +170,13 @@ TEST_F(InstallTreeTest, TheDesktopEntriesAreValid)
     }
 }
 
-// The menu, the session and systemd find what the entries and units name by these names alone
-// (the PATH, the icon theme, man:): each must be a file of the install.
+// The menu, the session, the software centre and systemd find what the entries and units name by
+// these names alone (the PATH, the icon theme, the desktop entry's id, man:): each must be a file
+// of the install.
 TEST_F(InstallTreeTest, TheEntriesAndUnitsNameInstalledFiles)
 {
-    const QString systemUnit = "usr/lib/systemd/system/vorn-agent@.service";
-    const QString userUnit = "usr/lib/systemd/user/vorn-agent.service";
+    const QString systemUnit = kSystemUnit;
+    const QString userUnit = kUserUnit;
     struct TReference
     {
         QString File;
@@ -174,9 +184,10 @@ TEST_F(InstallTreeTest, TheEntriesAndUnitsNameInstalledFiles)
         QString Target;
     };
     const TReference references[] = {
-        {"usr/share/applications/vorn-automatic.desktop", "Exec=vorn-automatic", kLauncher},
-        {"usr/share/applications/vorn-automatic.desktop", "Icon=vorn-automatic",
-         "usr/share/icons/hicolor/scalable/apps/vorn-automatic.svg"},
+        {kDesktopEntry, "Exec=vorn-automatic", kLauncher},
+        {kDesktopEntry, "Icon=vorn-automatic", "usr/share/icons/hicolor/scalable/apps/vorn-automatic.svg"},
+        {kMetainfo, "<id>it.vorn.automatic</id>", kDesktopEntry},
+        {kMetainfo, "<launchable type=\"desktop-id\">it.vorn.automatic.desktop</launchable>", kDesktopEntry},
         {kTemplate, "Exec=vorn-automatic", kLauncher},
         {kTemplate, "Icon=vorn-automatic", "usr/share/icons/hicolor/48x48/apps/vorn-automatic.png"},
         {systemUnit, "ExecStart=vorn-agent", "usr/bin/vorn-agent"},
@@ -186,7 +197,9 @@ TEST_F(InstallTreeTest, TheEntriesAndUnitsNameInstalledFiles)
     };
     for (const TReference& reference : references) {
         SCOPED_TRACE((reference.File + ": " + reference.Line).toStdString());
-        const QStringList lines = QString::fromUtf8(ReadBytes(Installed(reference.File))).split('\n');
+        QStringList lines = QString::fromUtf8(ReadBytes(Installed(reference.File))).split('\n');
+        for (QString& line : lines)
+            line = line.trimmed();
         EXPECT_TRUE(lines.contains(reference.Line));
         EXPECT_TRUE(QFileInfo(Installed(reference.Target)).isFile());
     }
@@ -204,6 +217,172 @@ TEST_F(InstallTreeTest, EveryProgramHasAManualPageThatFormatsWithoutWarnings)
         const TRun format = RunProgram("sh", {"-c", "gzip -dc -- \"$1\" | groff -man -ww -z", "sh", page});
         EXPECT_EQ(format.ExitCode, 0);
         EXPECT_EQ(format.Errors, QString());
+    }
+}
+
+TEST_F(InstallTreeTest, TheSoftwareCentreEntryValidatesWithoutAWarning)
+{
+    const QString validator = QStandardPaths::findExecutable("appstreamcli");
+    if (validator.isEmpty())
+        GTEST_SKIP() << "appstreamcli is not installed";
+    const TRun check = RunProgram(validator, {"validate", "--no-net", Installed(kMetainfo)});
+    std::cout << check.Output.toStdString() << check.Errors.toStdString();
+    EXPECT_EQ(check.ExitCode, 0);
+    EXPECT_FALSE(check.Output.contains(QRegularExpression("^[EW]:", QRegularExpression::MultilineOption)));
+    // The newest release is this build's version, from the changelog.
+    EXPECT_TRUE(ReadBytes(Installed(kMetainfo)).contains("<release version=\"" VORN_PROJECT_VERSION "\""));
+}
+
+// The releases of the entry, written from a Debian changelog by the build's own script.
+TEST(MetainfoReleasesTest, EveryChangelogEntryIsAReleaseWithItsItems)
+{
+    struct TRow
+    {
+        const char* Case;
+        QByteArray Changelog;
+        QByteArray Releases; // empty: the script must fail
+        QString Error;
+    };
+    const TRow rows[] = {
+        {"two entries, newest first; continued items, XML text escaped, a one-digit day",
+         "vorn-automatic (2.0.1.0) unstable; urgency=medium\n\n"
+         "  * Sends <p7m> & xml;\n    [also] this.\n  * Second item.\n\n"
+         " -- A Name <a@b.example>  Mon, 1 Feb 2027 10:00:00 +0100\n\n"
+         "vorn-automatic (1.0.0.0) unstable; urgency=low\n\n  * First.\n\n"
+         " -- A Name <a@b.example>  Fri, 31 Dec 2026 23:59:59 +0000\n",
+         "    <release version=\"2.0.1.0\" date=\"2027-02-01\">\n      <description>\n        <ul>\n"
+         "          <li>Sends &lt;p7m&gt; &amp; xml; [also] this.</li>\n          <li>Second item.</li>\n"
+         "        </ul>\n      </description>\n    </release>\n"
+         "    <release version=\"1.0.0.0\" date=\"2026-12-31\">\n      <description>\n        <ul>\n"
+         "          <li>First.</li>\n        </ul>\n      </description>\n    </release>\n",
+         {}},
+        {"an entry without its trailer", "vorn-automatic (2.0.0.0) unstable; urgency=medium\n\n  * Item.\n",
+         {}, "the entry of 2.0.0.0 has no trailer line"},
+        {"a trailer with a date that is not one",
+         "vorn-automatic (2.0.0.0) unstable; urgency=medium\n\n  * Item.\n\n -- A <a@b.example>  yesterday\n",
+         {}, "a trailer line without a date"},
+    };
+    const QString packaging = QStringLiteral(VORN_PACKAGING_DIR);
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Case);
+        QTemporaryDir folder;
+        WriteBytes(folder.filePath("changelog"), row.Changelog);
+        const TRun run = RunProgram(
+            QStringLiteral(VORN_CMAKE_COMMAND),
+            {"-DTEMPLATE=" + packaging + "/it.vorn.automatic.metainfo.xml.in",
+             "-DCHANGELOG=" + folder.filePath("changelog"), "-DCOMPONENT_ID=it.vorn.automatic",
+             "-DMAINTAINER=A & B <a@b.example>", "-DOUTPUT=" + folder.filePath("out.xml"), "-P",
+             packaging + "/WriteMetainfo.cmake"});
+        if (row.Releases.isEmpty()) {
+            EXPECT_NE(run.ExitCode, 0);
+            // CMake wraps its messages: compared with the line breaks made spaces.
+            EXPECT_TRUE(run.Errors.simplified().contains(row.Error)) << run.Errors.toStdString();
+            EXPECT_FALSE(QFileInfo::exists(folder.filePath("out.xml")));
+            continue;
+        }
+        ASSERT_EQ(run.ExitCode, 0) << run.Errors.toStdString();
+        const QByteArray written = ReadBytes(folder.filePath("out.xml"));
+        const qsizetype begin = written.indexOf("<releases>\n") + 11;
+        EXPECT_EQ(written.mid(begin, written.indexOf("  </releases>") - begin), row.Releases);
+        EXPECT_TRUE(written.contains("<developer_name>A &amp; B</developer_name>"));
+        EXPECT_TRUE(written.contains("<update_contact>a@b.example</update_contact>"));
+    }
+}
+
+// The exposure systemd itself gives each unit, printed, within its bound; and no directive that
+// systemd does not take (a misspelt one would be ignored, its protection silently missing).
+TEST_F(InstallTreeTest, TheServiceUnitsAreHardenedAndValid)
+{
+    const QString analyze = QStandardPaths::findExecutable("systemd-analyze");
+    if (analyze.isEmpty())
+        GTEST_SKIP() << "systemd-analyze is not installed";
+    struct TUnit
+    {
+        QString File;
+        bool User;
+        double MostExposure;
+    };
+    const TUnit units[] = {{kSystemUnit, false, 2.0}, {kUserUnit, true, 6.5}};
+    // A user manager's analysis wants a runtime folder, even offline.
+    QTemporaryDir runtime;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", runtime.path());
+    for (const TUnit& unit : units) {
+        SCOPED_TRACE(unit.File.toStdString());
+        QStringList scope = unit.User ? QStringList{"--user"} : QStringList();
+        const TRun security =
+            RunProgram(analyze, QStringList{"security", "--offline=yes"} + scope + QStringList{Installed(unit.File)},
+                       environment);
+        const QRegularExpressionMatch score =
+            QRegularExpression("Overall exposure level for [^:]+: ([0-9.]+)").match(security.Output);
+        ASSERT_TRUE(score.hasMatch()) << security.Output.toStdString() << security.Errors.toStdString();
+        std::cout << QFileInfo(unit.File).fileName().toStdString() << ": exposure " << score.captured(1).toStdString()
+                  << " (at most " << unit.MostExposure << ")\n";
+        EXPECT_LE(score.captured(1).toDouble(), unit.MostExposure) << security.Output.toStdString();
+
+        // The program itself is not installed on this machine, only in the temporary tree.
+        const TRun verify = RunProgram(
+            analyze, QStringList{"verify", "--man=no"} + scope + QStringList{Installed(unit.File)}, environment);
+        QStringList complaints = (verify.Output + verify.Errors).split('\n', Qt::SkipEmptyParts);
+        complaints.removeIf([](const QString& line) { return line.contains("Command vorn-agent is not executable"); });
+        EXPECT_EQ(complaints, QStringList());
+    }
+}
+
+// What bash, with bash-completion loaded, offers for a command line, completed at its end in a
+// folder with one file and one folder. The completion is loaded on demand from the install, as the
+// shell finds it.
+TEST_F(InstallTreeTest, TheCompletionOffersCommandsOptionsAndPaths)
+{
+    const QString loader = QStringLiteral("/usr/share/bash-completion/bash_completion");
+    if (!QFileInfo::exists(loader))
+        GTEST_SKIP() << "bash-completion is not installed";
+    QTemporaryDir folder;
+    WriteBytes(folder.filePath("fattura.xml"), "<x/>");
+    QDir().mkpath(folder.filePath("uscita"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", Installed("usr/bin") + ':' + environment.value("PATH"));
+    environment.insert("XDG_DATA_DIRS", Installed("usr/share"));
+    environment.insert("HOME", folder.path());
+    const QString script = QStringLiteral(
+        "source \"$1\" || exit 9\n"
+        "cd \"$2\" || exit 9\n"
+        "COMP_LINE=$3 COMP_POINT=${#3}\n"
+        "read -ra COMP_WORDS <<<\"$3\"\n"
+        "[[ $3 == *' ' ]] && COMP_WORDS+=('')\n"
+        "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
+        "_completion_loader vorn-cli\n"
+        "spec=$(complete -p vorn-cli) || exit 8\n"
+        "function=${spec##*-F }; function=${function%% *}\n"
+        "\"$function\" vorn-cli \"${COMP_WORDS[COMP_CWORD]}\" \"${COMP_WORDS[COMP_CWORD - 1]}\"\n"
+        "printf '%s\\n' \"${COMPREPLY[@]}\" | sort | tr '\\n' ' '\n");
+    struct TRow
+    {
+        QString Line;
+        QString Offered;
+    };
+    const TRow rows[] = {
+        {"vorn-cli tr", "track "},
+        {"vorn-cli s", "search-issued search-received set-state status subject "},
+        {"vorn-cli --json st", "status "},
+        {"vorn-cli --j", "--json "},
+        {"vorn-cli track --", "--help --json --refresh --since "},
+        {"vorn-cli pull --i", "--into "},
+        {"vorn-cli download --", "--force --help --json --kind --out "},
+        {"vorn-cli download --out ", "fattura.xml uscita "},
+        {"vorn-cli pull --into ", "uscita "},
+        {"vorn-cli pull --into=", "uscita "},
+        {"vorn-cli track ", "uscita "},
+        {"vorn-cli track --since 2026-01-01 ", "uscita "},
+        {"vorn-cli track uscita ", " "},
+        {"vorn-cli status ", " "},
+        {"vorn-cli search-received --from ", " "},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Line.toStdString());
+        const TRun run = RunProgram("bash", {"-c", script, "bash", loader, folder.path(), row.Line}, environment);
+        EXPECT_EQ(run.ExitCode, 0) << run.Errors.toStdString();
+        EXPECT_EQ(run.Output, row.Offered) << run.Errors.toStdString();
     }
 }
 
