@@ -217,18 +217,33 @@ TLogFile::~TLogFile()
     }
 }
 
-void TLogFile::Init(const QString& configFileName)
+std::optional<TLogFile::TSettings> TLogFile::ReadSettings(const QString& configFileName)
 {
     if (!FileExists(NativePath(configFileName)))
-        return;
+        return std::nullopt;
     TConfigFile config(configFileName);
-    FActive = ReadSetting(config, TSetting::LogActive).toBool();
+    TSettings settings;
+    settings.Active = ReadSetting(config, TSetting::LogActive).toBool();
     const QString levelText = AsciiUpper(ReadSetting(config, TSetting::LogLevel).toString());
     for (const auto& entry : kLevels)
         if (entry.level != lfOff && levelText == QLatin1String(entry.name))
-            FLevel = entry.level;
+            settings.Level = entry.level;
     config.Close();
+    return settings;
+}
+
+void TLogFile::ApplySettings(const TSettings& settings)
+{
+    FActive = settings.Active;
+    if (settings.Level)
+        FLevel = *settings.Level;
     WriteLog(QStringLiteral("Log Level: ") + LogLevelName(FLevel));
+}
+
+void TLogFile::Init(const QString& configFileName)
+{
+    if (const std::optional<TSettings> settings = ReadSettings(configFileName))
+        ApplySettings(*settings);
 }
 
 void TLogFile::WriteLog(const QString& msg)
