@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 QString EndToEndServiceDomain()
 {
@@ -67,6 +68,8 @@ TServicePortHold HoldServicePortWhenDeclared(int argc, char** argv)
         hold.Failed = true;
         return hold;
     }
+    // Whoever else runs tests on this machine must be able to wait for it too, whatever our umask.
+    [[maybe_unused]] const int ignored = ::fchmod(lock.Fd(), 0666);
     hold.Lock.emplace(std::move(lock));
     return hold;
 }
