@@ -43,6 +43,9 @@ public:
 
     void Init(const QString& configFileName);
 
+    // Where a log that outgrew its limit goes: the one history file beside it.
+    static QString HistoryFileName(const QString& logFileName);
+
     void WriteLog(const QString& msg);
     void WriteLogWrn(const QString& msg);
     void WriteLogErr(const QString& msg);
