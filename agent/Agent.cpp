@@ -22,8 +22,6 @@
 
 namespace {
 
-const QStringList kXmlMask{QStringLiteral(".xml"), QStringLiteral(".p7m")};
-
 // What the settings check hands over: the same values the window's check gives its backend client,
 // its cycle and its check timer.
 struct TAgentSettings
@@ -142,7 +140,7 @@ private:
     void Dispatch()
     {
         TOutgoingDispatch(
-            FSettings.CartellaDaInviare, kXmlMask, FClient,
+            FSettings.CartellaDaInviare, kInvoiceMask, FClient,
             [](quint32 ms) { WaitPumpingUntil(ms, StopRequested); }, StopRequested)
             .ProcessOutgoingInvoices();
     }

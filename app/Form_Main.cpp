@@ -227,7 +227,7 @@ void TfrmMain::FormCreate()
     tyiVORN.setToolTip(kCaption);
     FDVClient = std::make_unique<TDVBackendService>();
     // Built before the settings are loaded: a loading failure must not leave the cycle without it.
-    FXmlMask = std::make_unique<QStringList>(QStringList{QStringLiteral(".xml"), QStringLiteral(".p7m")});
+    FXmlMask = std::make_unique<QStringList>(kInvoiceMask);
 
     Log(QStringLiteral("Caricamento configurazione"));
     LoadSettings();

@@ -1,5 +1,6 @@
 #include "received/ReceivedDocument.h"
 
+#include "dispatch/ArchiveName.h"
 #include "util/Errors.h"
 
 #include <QList>
@@ -28,8 +29,6 @@ QByteArray DecodeDocumentBase64(const QString& base64)
 
 namespace {
 
-// The longest name most Linux file systems take.
-constexpr qsizetype kMaxNameBytes = 255;
 // Longer than this, a name's last "." part is text, not an extension worth keeping.
 constexpr qsizetype kMaxExtensionLength = 16;
 
@@ -62,33 +61,16 @@ QString TrimDotsAndBlanks(QString name)
     return name.mid(start, end - start);
 }
 
-// Where the extension starts, or the name's length when it has none; a signed invoice's
-// ".xml.p7m" is one extension.
+// Where the extension starts, or the name's length when it has none; an invoice's extension
+// (a signed one's ".xml.p7m" among them) is one.
 qsizetype ExtensionStart(const QString& name)
 {
+    if (const QString invoice = InvoiceExtension(name); !invoice.isEmpty())
+        return name.size() - invoice.size();
     const qsizetype dot = name.lastIndexOf(u'.');
     if (dot <= 0 || name.size() - dot > kMaxExtensionLength)
         return name.size();
-    if (name.mid(dot).compare(QStringLiteral(".p7m"), Qt::CaseInsensitive) == 0) {
-        const qsizetype inner = name.lastIndexOf(u'.', dot - 1);
-        if (inner > 0 &&
-            name.mid(inner, dot - inner).compare(QStringLiteral(".xml"), Qt::CaseInsensitive) == 0)
-            return inner;
-    }
     return dot;
-}
-
-// base + tail, base shortened by whole characters until the name fits kMaxNameBytes in UTF-8 (the
-// file names' encoding).
-QString WithinNameLimit(const QString& base, const QString& tail)
-{
-    // A character is at least one byte: what lies beyond kMaxNameBytes characters cannot fit.
-    QString kept = base.left(kMaxNameBytes);
-    if (!kept.isEmpty() && kept.back().isHighSurrogate())
-        kept.chop(1);
-    while (!kept.isEmpty() && (kept + tail).toUtf8().size() > kMaxNameBytes)
-        kept.chop(kept.size() >= 2 && kept.back().isLowSurrogate() ? 2 : 1);
-    return kept + tail;
 }
 
 QString WithinNameLimit(const QString& name)

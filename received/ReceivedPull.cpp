@@ -1,7 +1,6 @@
 #include "received/ReceivedPull.h"
 
 #include "backend/DVBackendService.h"
-#include "dispatch/OutgoingDispatch.h"
 #include "log/LogFile.h"
 #include "received/ReceivedDocument.h"
 #include "util/FileLock.h"
