@@ -2,6 +2,7 @@
 
 #include "automatic/Notices.h"
 #include "backend/DVBackendService.h"
+#include "dispatch/ArchiveName.h"
 #include "dispatch/OutgoingDispatch.h"
 #include "log/LogFile.h"
 #include "util/Errors.h"
@@ -29,6 +30,10 @@ TAutomaticEngine::TAutomaticEngine(TDVBackendService& client, IAutomaticObserver
     : FClient(client), FObserver(observer), FHooks(std::move(hooks)), FPasses(std::move(passes))
 {
     Q_ASSERT(FHooks.Failed && FHooks.Wait);
+    if (!FPasses.Received)
+        FPasses.Received = [](TDVBackendService& client, const QString& folder) {
+            return RunReceivedPass(client, folder);
+        };
     connect(&FTimer, &QTimer::timeout, this, [this] {
         if (FHooks.TickDue)
             FHooks.TickDue();
@@ -41,8 +46,7 @@ TAutomaticEngine::~TAutomaticEngine() = default;
 
 const QStringList& TAutomaticEngine::XmlMask()
 {
-    static const QStringList kXmlMask{QStringLiteral(".xml"), QStringLiteral(".p7m")};
-    return kXmlMask;
+    return kInvoiceMask;
 }
 
 template <class Pass> void TAutomaticEngine::Guarded(Pass pass)
@@ -125,8 +129,14 @@ void TAutomaticEngine::ProcessOutgoingInvoices()
 {
     TOutgoingDispatch dispatch(FSettings.CartellaDaInviare, XmlMask(), FClient, FHooks.Wait,
                                FHooks.StopRequested);
-    dispatch.SetInvoiceRefused(
-        [this](const QString& N, const QString& backendText) { FObserver.InvoiceRefused(N, backendText); });
+    TDispatchEvents events;
+    events.Found = [this](const QString& N) { FObserver.InvoiceFound(N); };
+    events.Sent = [this](const QString& N, const QString& Q) { FObserver.InvoiceSent(N, Q); };
+    events.Archived = [this](const QString& N, const QString& archived) { FObserver.InvoiceArchived(N, archived); };
+    events.Refused = [this](const QString& N, const QString& backendText) {
+        FObserver.InvoiceRefused(N, backendText);
+    };
+    dispatch.SetEvents(std::move(events));
     int answered = 0;
     try {
         answered = dispatch.ProcessOutgoingInvoices();
@@ -144,16 +154,16 @@ void TAutomaticEngine::ProcessOutgoingInvoices()
 
 void TAutomaticEngine::ProcessReceivedInvoices()
 {
-    if (!FPasses.Received)
-        return;
     Guarded([this] {
         const QString folder = FSettings.CartellaRicevute;
-        const qsizetype received = FPasses.Received(FClient, folder);
-        if (received <= 0)
+        const TReceivedPassResult result = FPasses.Received(FClient, folder);
+        if (AppLog && !result.Stopped.isEmpty())
+            AppLog->WriteLogWrn(result.Stopped);
+        if (result.New <= 0)
             return;
         if (AppLog)
-            AppLog->WriteLog(ReceivedLine(received, folder));
-        FObserver.InvoicesReceived(received, folder);
+            AppLog->WriteLog(ReceivedLine(result.New, folder));
+        FObserver.InvoicesReceived(result.New, folder);
     });
 }
 

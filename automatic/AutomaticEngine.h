@@ -3,6 +3,7 @@
 #include "automatic/AutomaticObserver.h"
 #include "config/Settings.h"
 #include "dispatch/CycleHealth.h"
+#include "received/ReceivedPull.h"
 
 #include <QObject>
 #include <QString>
@@ -56,11 +57,11 @@ public:
     };
 
     // The passes after the outgoing one. Received: the received invoices into the folder, within
-    // the tick's bound; returns how many came. Verdicts: the new final states of the invoices
-    // archived in the outgoing folder's Inviate. Empty: the pass is not made.
+    // the tick's bound. Verdicts: the new final states of the invoices archived in the outgoing
+    // folder's Inviate. Empty: the real ones (RunReceivedPass, TVerdictPass).
     struct TPasses
     {
-        std::function<qsizetype(TDVBackendService& client, const QString& folder)> Received;
+        std::function<TReceivedPassResult(TDVBackendService& client, const QString& folder)> Received;
         std::function<std::vector<TVerdictChange>(TDVBackendService& client, const QString& outgoing)> Verdicts;
     };
 

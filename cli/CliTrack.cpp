@@ -3,6 +3,7 @@
 #include "backend/DVBackendService.h"
 #include "cli/Cli.h"
 #include "cli/CliFormat.h"
+#include "dispatch/ArchiveName.h"
 #include "dispatch/OutgoingDispatch.h"
 #include "util/Folders.h"
 #include "util/SafeWrite.h"
@@ -191,16 +192,6 @@ QString Json(const std::vector<TTrackedInvoice>& invoices)
 }
 
 } // namespace
-
-QString QueueIdentifierOfArchiveName(const QString& name)
-{
-    const qsizetype underscore = name.lastIndexOf(u'_');
-    if (underscore < 0)
-        return {};
-    const qsizetype dot = name.lastIndexOf(u'.');
-    const qsizetype end = dot > underscore ? dot : name.size();
-    return name.mid(underscore + 1, end - underscore - 1);
-}
 
 QString NotificationDescription(const QString& tipoNotifica)
 {

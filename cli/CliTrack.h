@@ -10,10 +10,6 @@
 
 class TDVBackendService;
 
-// The queue identifier an archive name carries: the text between its last "_" and its extension
-// (the last "." after that "_"). Empty when the name carries none.
-QString QueueIdentifierOfArchiveName(const QString& name);
-
 // The short Italian description of a standard notification type of the exchange (RC, MC, NS, NE,
 // DT, AT); empty for any other code.
 QString NotificationDescription(const QString& tipoNotifica);

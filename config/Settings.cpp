@@ -12,6 +12,7 @@
 
 const QString kConfigFileName = QStringLiteral("VORN_Automatic.ini");
 const QString kLogFileName = QStringLiteral("VORN_Automatic.log");
+const QString kTrackCacheFileName = QStringLiteral("VORN_Automatic.track.json");
 
 namespace {
 

@@ -28,6 +28,8 @@ enum class TSetting
 // The files' names, and their paths in the process's working directory, built anew at each use.
 extern const QString kConfigFileName;
 extern const QString kLogFileName;
+// Beside the configuration file: the final states that track has already learned.
+extern const QString kTrackCacheFileName;
 QString ConfigFilePath();
 QString LogFilePath();
 

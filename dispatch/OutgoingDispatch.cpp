@@ -22,12 +22,6 @@ namespace {
 
 const QString kArchiveFailure = QStringLiteral("Errore in archiviazione fattura dopo invio: ");
 
-// A name part that came from the backend must not lead the archive copy out of its folder.
-QString SafeNamePart(QString text)
-{
-    return text.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QChar(0), QLatin1Char('_'));
-}
-
 // Anything of that name, a dangling link included: the move would refuse to replace it.
 bool PathTaken(const QString& path)
 {
@@ -62,13 +56,6 @@ void PrepareOutgoingFolder(const QString& folder)
                     QStringLiteral("Errore in creazione cartella fatture in errore: "));
 }
 
-QString JoinPath(const QString& folder, const QString& name)
-{
-    if (folder.endsWith(QLatin1Char('/')))
-        return folder + name;
-    return folder + QLatin1Char('/') + name;
-}
-
 void WriteErrorText(const QString& path, const QString& N, const QString& message)
 {
     const QByteArray content = ToWindows1252(QStringLiteral("Errore durante tentativo di invio fattura: ") +
@@ -96,16 +83,9 @@ QString TOutgoingDispatch::SendInvoice(const QString& N, bool FatturaInversa)
     return answer->IdCodaInvio_1();
 }
 
-std::optional<TOutgoingDispatch::TArchiveName> TOutgoingDispatch::ArchiveNameOf(const QString& N) const
+std::optional<TArchiveName> TOutgoingDispatch::ArchiveNameOf(const QString& N) const
 {
-    const qsizetype dot = N.lastIndexOf(QLatin1Char('.'));
-    if (dot < 0)
-        return std::nullopt;
-    const qsizetype maskIndex = FXmlMask.indexOf(N.mid(dot).toLower());
-    if (maskIndex < 0)
-        return std::nullopt;
-    // The archive copy always carries the mask's lower-case extension.
-    return TArchiveName{N.left(dot), FXmlMask.at(maskIndex)};
+    return ::ArchiveNameOf(N, FXmlMask);
 }
 
 int TOutgoingDispatch::ProcessOutgoingInvoices()
@@ -153,17 +133,21 @@ int TOutgoingDispatch::ProcessOutgoingInvoices()
         // Accepted already; its archiving failed just now and is tried again at the next cycle.
         if (!archive || unarchived.contains(N))
             continue;
+        if (FEvents.Found)
+            FEvents.Found(N);
         try {
             const QString Q = SendInvoice(N, false);
             ++answered;
+            if (FEvents.Sent)
+                FEvents.Sent(N, Q);
             RecordAcceptance(journal, N, Q);
             ArchiveAccepted(N, *archive, Q);
             journal.Forget(N);
         } catch (const EInvioException& refusal) {
             ++answered;
             ArchiveRefused(N, *archive, refusal);
-            if (FInvoiceRefused)
-                FInvoiceRefused(N, refusal.BackendText());
+            if (FEvents.Refused)
+                FEvents.Refused(N, refusal.BackendText());
         }
     }
     return answered;
@@ -236,8 +220,10 @@ void TOutgoingDispatch::RecordAcceptance(TDispatchJournal& journal, const QStrin
 
 void TOutgoingDispatch::ArchiveAccepted(const QString& N, const TArchiveName& archive, const QString& Q)
 {
-    const QString inviate = JoinPath(FFolder, kCartellaInviate);
-    MoveOrFail(N, JoinPath(inviate, archive.Base + QLatin1Char('_') + SafeNamePart(Q) + archive.Extension));
+    const QString target = JoinPath(JoinPath(FFolder, kCartellaInviate), ArchiveFileName(archive, Q));
+    MoveOrFail(N, target);
+    if (FEvents.Archived)
+        FEvents.Archived(N, target);
 }
 
 void TOutgoingDispatch::ArchiveRefused(const QString& N, const TArchiveName& archive,
@@ -246,7 +232,7 @@ void TOutgoingDispatch::ArchiveRefused(const QString& N, const TArchiveName& arc
     const QString errori = JoinPath(FFolder, kCartellaErrori);
     QString target = JoinPath(errori, N);
     if (PathTaken(target)) {
-        target = JoinPath(errori, archive.Base + QLatin1Char('_') + TimestampText() + archive.Extension);
+        target = JoinPath(errori, ArchiveFileName(archive, TimestampText()));
         // The move could not take that name either; writing the error text first would replace
         // the one that belongs to the invoice already there.
         if (PathTaken(target))

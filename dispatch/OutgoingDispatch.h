@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dispatch/ArchiveName.h"
 #include "util/Errors.h"
 
 #include <QSet>
@@ -31,6 +32,16 @@ private:
 // folder and the backend's reason. The cycle itself never shows anything; its owner decides.
 using TInvoiceRefused = std::function<void(const QString& N, const QString& backendText)>;
 
+// What the cycle tells its owner as it goes, each for an invoice named N in the outgoing folder;
+// any of them may be left empty.
+struct TDispatchEvents
+{
+    std::function<void(const QString& N)> Found;                               // about to be uploaded
+    std::function<void(const QString& N, const QString& Q)> Sent;              // accepted, queue identifier Q
+    std::function<void(const QString& N, const QString& archived)> Archived;   // now in Inviate at that path
+    TInvoiceRefused Refused;                                                    // now in Errori
+};
+
 // The sub-folders of the outgoing folder that hold the archived invoices.
 inline const QString kCartellaInviate = QStringLiteral("Inviate");
 inline const QString kCartellaErrori = QStringLiteral("Errori");
@@ -46,9 +57,6 @@ inline const QString kDispatchLockName = kDispatchBookkeepingPrefix + QStringLit
 // creazione cartella fatture inviate: " / "Errore in creazione cartella fatture in errore: "
 // followed by the sub-folder's path. A sub-folder made before a failure stays.
 void PrepareOutgoingFolder(const QString& folder);
-
-// Folder and name joined with one "/"; none is added when the folder already ends with one.
-QString JoinPath(const QString& folder, const QString& name);
 
 // One pass over the outgoing folder: every invoice file in it is uploaded and then archived, into
 // "Inviate" when the backend accepted it, into "Errori" beside its error text when the backend
@@ -67,7 +75,8 @@ public:
     TOutgoingDispatch(QString folder, QStringList xmlMask, TDVBackendService& client,
                       std::function<void(quint32)> wait, std::function<bool()> stopRequested = {});
 
-    void SetInvoiceRefused(TInvoiceRefused refused) { FInvoiceRefused = std::move(refused); }
+    void SetEvents(TDispatchEvents events) { FEvents = std::move(events); }
+    void SetInvoiceRefused(TInvoiceRefused refused) { FEvents.Refused = std::move(refused); }
 
     // Returns how many invoices the backend accepted or refused in this pass: 0 when there was
     // nothing to send, so the pass says nothing about whether the backend can be reached.
@@ -80,11 +89,6 @@ public:
     static constexpr quint32 kPauseBeforeUploadMs = 3000;
 
 private:
-    struct TArchiveName
-    {
-        QString Base;      // the name without its extension
-        QString Extension; // the mask's lower-case form
-    };
     // Nothing for a file that is not an invoice.
     std::optional<TArchiveName> ArchiveNameOf(const QString& N) const;
     // An invoice whose name is not UTF-8 cannot be opened under any text we have, so it stays where
@@ -103,7 +107,7 @@ private:
     TDVBackendService& FClient;
     std::function<void(quint32)> FWait;
     std::function<bool()> FStopRequested;
-    TInvoiceRefused FInvoiceRefused;
+    TDispatchEvents FEvents;
 };
 
 // Writes the error text file of a refused invoice: three lines in Windows-1252, each ending with

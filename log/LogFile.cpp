@@ -326,13 +326,18 @@ void TLogFile::DoWriteLog(TTagLogFile level, const QString& msg)
         FEcho(level, msg);
 }
 
+QString TLogFile::HistoryFileName(const QString& logFileName)
+{
+    return logFileName + QStringLiteral(".st");
+}
+
 void TLogFile::CheckLogSize()
 {
     std::lock_guard lock(FLock);
     const QByteArray path = NativePath(FFileName);
     if (FileSize(path) <= FMaxSize)
         return;
-    const QString history = FFileName + QStringLiteral(".st");
+    const QString history = HistoryFileName(FFileName);
     const QByteArray historyPath = NativePath(history);
     struct stat st
     {

@@ -55,6 +55,9 @@ public:
     // Both at once: the configuration file's settings, when there is a file.
     void Init(const QString& configFileName);
 
+    // Where a log that outgrew its limit goes: the one history file beside it.
+    static QString HistoryFileName(const QString& logFileName);
+
     void WriteLog(const QString& msg);
     void WriteLogWrn(const QString& msg);
     void WriteLogErr(const QString& msg);

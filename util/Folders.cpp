@@ -159,6 +159,13 @@ std::unique_ptr<QStringList> ListFolder(const QString& mask, const QLocale& loca
     return names;
 }
 
+QString JoinPath(const QString& folder, const QString& name)
+{
+    if (folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
 bool FolderExists(const QString& path)
 {
     if (path.isEmpty())

@@ -24,6 +24,9 @@ std::unique_ptr<QStringList> ListFolder(const QString& mask);
 std::unique_ptr<QStringList> ListFolder(const QString& mask, const QLocale& locale,
                                         QStringList* unmappable = nullptr);
 
+// Folder and name joined with one "/"; none is added when the folder already ends with one.
+QString JoinPath(const QString& folder, const QString& name);
+
 // A folder is there: a path whose attributes say folder (a link counts when its target does), or
 // one whose attributes we may not read (it is there, we just cannot look). Only a path that is
 // missing or cannot name anything counts as missing; a file is not a folder.

@@ -13,7 +13,7 @@
 namespace {
 
 // Random characters enough that nobody can guess the name, or hold it in advance by creating it.
-constexpr int kRandomLength = 12;
+constexpr int kRandomLength = TNewFile::kTemporaryRandomLength;
 constexpr int kNameAttempts = 64;
 // Room for the random part within a file name's 255 bytes.
 constexpr qsizetype kMaxTargetNameInTemporary = 200;
@@ -201,8 +201,12 @@ TNewFile TNewFile::AtPath(const QByteArray& path, mode_t mode)
 TNewFile TNewFile::Beside(const QByteArray& target, mode_t mode)
 {
     const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray prefix =
-        target.left(slash + 1) + '.' + target.mid(slash + 1).left(kMaxTargetNameInTemporary) + '.';
+    return InFolder(FolderOf(target), '.' + target.mid(slash + 1).left(kMaxTargetNameInTemporary) + '.', mode);
+}
+
+TNewFile TNewFile::InFolder(const QByteArray& folder, const QByteArray& namePrefix, mode_t mode)
+{
+    const QByteArray prefix = (folder.endsWith('/') ? folder : folder + '/') + namePrefix;
     int error = EEXIST;
     for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
         const QByteArray path = prefix + RandomPart();
@@ -249,9 +253,11 @@ int ReplaceFile(const QByteArray& target, QByteArrayView bytes, mode_t mode)
     return 0;
 }
 
-int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode)
+int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode,
+                    const QByteArray& temporaryPrefix)
 {
-    TNewFile file = TNewFile::Beside(target, mode);
+    TNewFile file = temporaryPrefix.isEmpty() ? TNewFile::Beside(target, mode)
+                                              : TNewFile::InFolder(FolderOf(target), temporaryPrefix, mode);
     if (file.Error() != 0)
         return file.Error();
     if (const int error = file.Write(bytes))

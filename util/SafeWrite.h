@@ -48,6 +48,10 @@ public:
     static TNewFile AtPath(const QByteArray& path, mode_t mode);
     // A hidden temporary beside target, "<folder>/.<target's name>.<random>".
     static TNewFile Beside(const QByteArray& target, mode_t mode);
+    // A temporary "<folder>/<prefix><random>": a prefix of its owner's, so that it can find what
+    // a crash left. The random part is kTemporaryRandomLength letters and digits.
+    static TNewFile InFolder(const QByteArray& folder, const QByteArray& prefix, mode_t mode);
+    static constexpr int kTemporaryRandomLength = 12;
 
     TNewFile(TNewFile&& other) noexcept;
     TNewFile& operator=(TNewFile&&) = delete;
@@ -80,8 +84,10 @@ private:
 // a new one gets mode, less the umask. A link at target is replaced, never followed.
 int ReplaceFile(const QByteArray& target, QByteArrayView bytes, mode_t mode);
 
-// Creates target holding bytes, the same way, but never replaces anything there (EEXIST).
-int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode);
+// Creates target holding bytes, the same way, but never replaces anything there (EEXIST). With a
+// temporaryPrefix, the temporary is TNewFile::InFolder's in target's folder instead of Beside's.
+int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode,
+                    const QByteArray& temporaryPrefix = {});
 
 // Rewrites an existing regular file in place: its whole content becomes bytes and reaches the disk
 // before this returns. For a folder where no temporary can be created; unlike ReplaceFile it is not

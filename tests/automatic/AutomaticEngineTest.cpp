@@ -63,9 +63,11 @@ protected:
     TAutomaticEngine::TPasses Passes()
     {
         TAutomaticEngine::TPasses passes;
-        passes.Received = [this](TDVBackendService&, const QString& folder) -> qsizetype {
+        passes.Received = [this](TDVBackendService&, const QString&) {
             Order.push_back("received");
-            return folder.isEmpty() ? 0 : ReceivedPerPass;
+            TReceivedPassResult result;
+            result.New = ReceivedPerPass;
+            return result;
         };
         passes.Verdicts = [this](TDVBackendService&, const QString&) {
             Order.push_back("verdicts");

@@ -605,11 +605,4 @@ TEST_F(OutgoingDispatchTest, SendInvoiceReturnsTheQueueIdentifierOrThrowsTheRefu
     EXPECT_EQ(InvoiceFolders::Files(Folders.Outgoing()), QStringList{"S.xml"});
 }
 
-TEST(JoinPathTest, OneSeparatorBetweenFolderAndName)
-{
-    EXPECT_EQ(JoinPath("/a/b", "c.xml"), "/a/b/c.xml");
-    EXPECT_EQ(JoinPath("/a/b/", "c.xml"), "/a/b/c.xml");
-    EXPECT_EQ(JoinPath("/", "c.xml"), "/c.xml");
-}
-
 } // namespace

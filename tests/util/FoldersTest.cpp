@@ -153,4 +153,11 @@ TEST_F(MakeFolderTest, SucceedsWhenTheFolderIsThereAfterAll)
     }
 }
 
+TEST(JoinPathTest, OneSeparatorBetweenFolderAndName)
+{
+    EXPECT_EQ(JoinPath("/a/b", "c.xml"), "/a/b/c.xml");
+    EXPECT_EQ(JoinPath("/a/b/", "c.xml"), "/a/b/c.xml");
+    EXPECT_EQ(JoinPath("/", "c.xml"), "/c.xml");
+}
+
 } // namespace
