@@ -4,9 +4,12 @@
 
 #include "automatic/AutomaticEngine.h"
 #include "backend/DVBackendService.h"
+#include "log/LogFile.h"
+#include "received/ReceivedPull.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/Files.h"
 #include "tests/support/InvoiceFolders.h"
+#include "tests/support/LogEntries.h"
 #include "tests/support/RecordingObserver.h"
 #include "tests/support/Substitute.h"
 #include "tests/support/TestClient.h"
@@ -19,6 +22,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -186,8 +190,15 @@ TEST_F(AutomaticEngineTest, ARefusalAndEachRunOfFailuresAreToldOnceNeverAtEveryT
     Engine.Tick();
     Engine.Tick();
     EXPECT_EQ(Recorder.Of("working"), std::vector<std::string>{"working again"});
-    EXPECT_EQ(Recorder.Events.size(), 3u);
+    EXPECT_EQ(Recorder.Of("failing").size(), 1u);
+    EXPECT_EQ(Recorder.Of("refused").size(), 1u);
     EXPECT_EQ(Failures.size(), 3u);
+    // Each invoice's road, told as it goes.
+    const std::string idCoda = InvoiceFolders::Files(Folders.Inviate()).filter("B_").first().mid(2).chopped(4).toStdString();
+    EXPECT_EQ(Recorder.Of("found B.xml"), std::vector<std::string>{"found B.xml"});
+    EXPECT_EQ(Recorder.Of("sent B.xml"), std::vector<std::string>{"sent B.xml " + idCoda});
+    EXPECT_EQ(Recorder.Of("archived B.xml"),
+              std::vector<std::string>{"archived B.xml -> " + Folders.InInviate("B_" + QString::fromStdString(idCoda) + ".xml").toStdString()});
 
     // A new run after the recovery is told again; the front end's own call of the pass counts the same.
     Folders.Drop("C.xml");
@@ -302,6 +313,51 @@ TEST_F(AutomaticEngineTest, AStopOrAReloadDuringATickTakesEffectAtItsEnd)
     Engine.Reload([] { throw EVornError("rifiutata"); });
     EXPECT_EQ(Failures, std::vector<std::string>{"rifiutata"});
     EXPECT_EQ(Engine.PeriodMs(), 2000);
+}
+
+// The received pass as a tick makes it, with its real bound: at most 200 documents a tick, the next
+// tick goes on, and each pass that brought something is one log line and one word to the front end.
+TEST_F(AutomaticEngineTest, EachTickReceivesAtMost200InvoicesAndSaysSoOncePerPass)
+{
+    // Beside the substitute's three seeded ones.
+    for (int i = 0; i < 200; ++i)
+        Backend.AddReceivedInvoice("IT0666666666" + std::to_string(i) + "_0001.xml", "<f/>", "2024-05-02",
+                                   "08:00:00");
+    const QString received = Dir.path() + "/ricevute";
+    QDir().mkpath(received);
+    AppLog = std::make_unique<TLogFile>(Dir.path() + "/VORN_Automatic.log");
+    AppLog->SetWriteDelayForTesting(std::chrono::milliseconds(0));
+    AppLog->SetLevel(lfNormal);
+    TAutomaticEngine engine(Client, Recorder, Hooks());
+    engine.Apply(Settings(120, received));
+
+    // Also on a slow machine, where the 10 s of a tick run out first.
+    std::vector<qsizetype> passes;
+    qsizetype total = 0;
+    for (int tick = 0; tick < 20 && total < 203; ++tick) {
+        const size_t told = Recorder.Of("received").size();
+        engine.Tick();
+        ASSERT_LE(Recorder.Of("received").size(), told + 1) << "one word per pass";
+        if (Recorder.Of("received").size() > told) {
+            passes.push_back(QString::fromStdString(Recorder.Of("received").back()).section(' ', 1, 1).toLongLong());
+            total += passes.back();
+        }
+    }
+    engine.Tick();
+    AppLog.reset();
+
+    EXPECT_EQ(total, 203);
+    ASSERT_GE(passes.size(), 2u);
+    EXPECT_EQ(std::count_if(passes.begin(), passes.end(), [](qsizetype n) { return n > 200; }), 0);
+    QStringList expected, lines;
+    for (const qsizetype count : passes)
+        expected << QString::number(count) + " fatture ricevute in " + received;
+    for (const LogEntry& entry : ReadLogEntries(Dir.path() + "/VORN_Automatic.log"))
+        if (entry.Message.contains("ricevut"))
+            lines << entry.Message;
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(Recorder.Of("received").size(), passes.size()) << "a pass that brings nothing says nothing";
+    EXPECT_TRUE(Failures.empty());
 }
 
 } // namespace
