@@ -87,7 +87,7 @@ public:
         Write(RefusedNotice(N, backendText));
     }
     void InvoicesReceived(qsizetype, const QString&) override {}
-    void VerdictChanged(const TVerdictChange&) override {}
+    void VerdictChanged(const TVerdictNews&) override {}
     void PassesFailing(const QString& message) override { Write(FailingNotice(message)); }
     void PassesWorkingAgain() override { Write(WorkingAgainNotice()); }
 

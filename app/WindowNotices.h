@@ -22,7 +22,7 @@ public:
     {
         FShow(ReceivedNotice(count, folder));
     }
-    void VerdictChanged(const TVerdictChange& verdict) override
+    void VerdictChanged(const TVerdictNews& verdict) override
     {
         if (IsDiscarded(verdict))
             FShow(DiscardedNotice(verdict));

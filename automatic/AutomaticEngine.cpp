@@ -34,6 +34,18 @@ TAutomaticEngine::TAutomaticEngine(TDVBackendService& client, IAutomaticObserver
         FPasses.Received = [](TDVBackendService& client, const QString& folder) {
             return RunReceivedPass(client, folder);
         };
+    if (!FHooks.Now)
+        FHooks.Now = [] { return QDateTime::currentDateTimeUtc(); };
+    if (!FPasses.Verdicts)
+        FPasses.Verdicts = [this](TDVBackendService& client, const QString& outgoing) {
+            // The schedule and what was told live in the track cache, not in this object.
+            TVerdictPass pass(outgoing, TrackCacheFilePath(), FHooks.Now);
+            std::vector<TVerdictNews> news = pass.Run(client);
+            if (AppLog)
+                for (const QString& problem : pass.Problems())
+                    AppLog->WriteLogWrn(problem);
+            return news;
+        };
     connect(&FTimer, &QTimer::timeout, this, [this] {
         if (FHooks.TickDue)
             FHooks.TickDue();
@@ -169,10 +181,8 @@ void TAutomaticEngine::ProcessReceivedInvoices()
 
 void TAutomaticEngine::ProcessVerdicts()
 {
-    if (!FPasses.Verdicts)
-        return;
     Guarded([this] {
-        for (const TVerdictChange& verdict : FPasses.Verdicts(FClient, FSettings.CartellaDaInviare)) {
+        for (const TVerdictNews& verdict : FPasses.Verdicts(FClient, FSettings.CartellaDaInviare)) {
             if (AppLog) {
                 // NS needs someone to correct the invoice and send it again.
                 if (IsDiscarded(verdict))

@@ -5,6 +5,7 @@
 #include "dispatch/CycleHealth.h"
 #include "received/ReceivedPull.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -54,6 +55,8 @@ public:
         std::function<bool()> StopRequested;
         // Called when the check timer fires; empty: Tick(). The window runs it through its handler.
         std::function<void()> TickDue;
+        // The clock of the verdict schedule; empty: the system's, in UTC.
+        std::function<QDateTime()> Now;
     };
 
     // The passes after the outgoing one. Received: the received invoices into the folder, within
@@ -62,7 +65,7 @@ public:
     struct TPasses
     {
         std::function<TReceivedPassResult(TDVBackendService& client, const QString& folder)> Received;
-        std::function<std::vector<TVerdictChange>(TDVBackendService& client, const QString& outgoing)> Verdicts;
+        std::function<std::vector<TVerdictNews>(TDVBackendService& client, const QString& outgoing)> Verdicts;
     };
 
     TAutomaticEngine(TDVBackendService& client, IAutomaticObserver& observer, THooks hooks,

@@ -1,16 +1,9 @@
 #pragma once
 
+#include "track/VerdictPass.h"
+
 #include <QString>
 #include <QtGlobal>
-
-// A sent invoice's new state as the exchange decided it: "NS" refused, "MC" not delivered.
-struct TVerdictChange
-{
-    QString File;   // its name in Inviate
-    QString IdCoda; // the queue identifier
-    QString Code;
-    QString Description; // the latest notification's description
-};
 
 // What automatic mode tells its front end. The engine never shows anything: the window turns these
 // into desktop notices, the agent into log lines, the tests into a record. Every call comes on the
@@ -32,7 +25,7 @@ public:
     virtual void InvoiceRefused(const QString& N, const QString& backendText) = 0;
     // A received pass that brought count invoices into folder (never called with 0).
     virtual void InvoicesReceived(qsizetype count, const QString& folder) = 0;
-    virtual void VerdictChanged(const TVerdictChange& verdict) = 0;
+    virtual void VerdictChanged(const TVerdictNews& verdict) = 0;
     // The first failed outgoing pass after passes that worked (message: its failure), and the
     // first pass that reached the backend again after them; never once per tick.
     virtual void PassesFailing(const QString& message) = 0;

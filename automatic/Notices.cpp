@@ -29,7 +29,7 @@ TNotice ReceivedNotice(qsizetype count, const QString& folder)
     return {QStringLiteral("Fatture ricevute"), ReceivedLine(count, folder), TNotice::TKind::Information};
 }
 
-TNotice DiscardedNotice(const TVerdictChange& verdict)
+TNotice DiscardedNotice(const TVerdictNews& verdict)
 {
     return {kDiscardedTitle, verdict.File + u'\n' + verdict.Description, TNotice::TKind::Warning};
 }
@@ -44,12 +44,12 @@ QString ReceivedLine(qsizetype count, const QString& folder)
     return QStringLiteral("%1 fatture ricevute in %2").arg(count).arg(folder);
 }
 
-bool IsDiscarded(const TVerdictChange& verdict)
+bool IsDiscarded(const TVerdictNews& verdict)
 {
     return verdict.Code == QLatin1String("NS");
 }
 
-QString VerdictLine(const TVerdictChange& verdict)
+QString VerdictLine(const TVerdictNews& verdict)
 {
     const QString title = IsDiscarded(verdict) ? kDiscardedTitle : QStringLiteral("Esito fattura");
     return QStringLiteral("%1: %2 (IdCoda %3): %4 %5")

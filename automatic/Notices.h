@@ -25,13 +25,13 @@ TNotice FailingNotice(const QString& message);
 TNotice WorkingAgainNotice();
 TNotice ReceivedNotice(qsizetype count, const QString& folder);
 // Only NS, refused by the exchange, is worth a desktop notice.
-TNotice DiscardedNotice(const TVerdictChange& verdict);
+TNotice DiscardedNotice(const TVerdictNews& verdict);
 
 // The notice as one log line: its title, ": " and its lines joined by " - ".
 QString NoticeLine(const TNotice& notice);
 
 // The log's lines of the received and the verdict passes, the same in every front end.
 QString ReceivedLine(qsizetype count, const QString& folder);
-QString VerdictLine(const TVerdictChange& verdict);
+QString VerdictLine(const TVerdictNews& verdict);
 // NS: the exchange refused the invoice; any other new final state is only recorded.
-bool IsDiscarded(const TVerdictChange& verdict);
+bool IsDiscarded(const TVerdictNews& verdict);

@@ -1,31 +1,19 @@
 #pragma once
 
-// vorn-cli track: what became of each invoice archived in an outgoing folder's "Inviate", read
-// back from the queue identifier in its archive name and asked of the backend.
+// vorn-cli track: what became of each invoice archived in an outgoing folder's "Inviate"
+// (TrackArchivedInvoices), as a table or a JSON array, and the exit status that says whether one
+// needs action.
 
-#include "json/Fatture.h"
+#include "track/TrackInvoices.h"
 
-#include <QDate>
 #include <QString>
 
 class TDVBackendService;
 
-// The short Italian description of a standard notification type of the exchange (RC, MC, NS, NE,
-// DT, AT); empty for any other code.
-QString NotificationDescription(const QString& tipoNotifica);
-
-// The latest notification of a status history by its dates (the later of DataInvio and
-// DataRicezione, read as the backend writes dates); of equal or unreadable dates, the one listed
-// last. Null for an empty history.
-const TFAENotifica* LatestNotification(const TFAENotificaList& history, const TDVBackendService& client);
-
-struct TTrackOptions
+// What to track, and whether to print JSON instead of the table.
+struct TTrackOptions : TTrackRequest
 {
-    QString Folder;       // the outgoing folder; its "Inviate" is read
-    QDate Since;          // null: every archive file; else those modified on or after that local day
-    bool Refresh = false; // ask even what the cache holds
     bool Json = false;
-    QString CacheFile; // the final states already learned, by queue identifier
 };
 
 struct TTrackResult
@@ -35,7 +23,6 @@ struct TTrackResult
     int ExitCode;    // kExitNeedsAction, kExitFailure or kExitOk
 };
 
-// One line per archived invoice, those that need action (last notification NS) first. Final
-// states (RC, NS, DT, NE, AT) come from the cache unless options.Refresh; what is learned goes
-// into it. A request that fails is reported on its invoice's line and the others are still asked.
+// One line per archived invoice, those that need action (last notification NS) first. A request
+// that fails is reported on its invoice's line and the others are still asked.
 TTrackResult TrackInvoices(TDVBackendService& client, const TTrackOptions& options);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -300,18 +301,8 @@ std::unique_ptr<TDocument> ReadDocument(const QByteArray& path)
     if (!fd.IsOpen() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return nullptr;
     QByteArray bytes;
-    bytes.reserve(st.st_size);
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return nullptr;
-        if (n == 0)
-            break;
-        bytes.append(buffer, n);
-    }
+    if (ReadAll(fd.Get(), std::numeric_limits<qint64>::max(), bytes) != 0)
+        return nullptr;
     auto document = std::make_unique<TDocument>(std::move(bytes));
     // The stamp is the one from before the read: a change during the read shows as a new stamp.
     document->stamp = StampOf(st);

@@ -25,26 +25,6 @@ namespace {
 constexpr qint64 kMaxJournalBytes = 16 * 1024 * 1024;
 constexpr int kJournalVersion = 1;
 
-// Reads a regular file whole, never through a link; false with errno set when it cannot.
-bool ReadRegularFile(const QByteArray& path, qint64 limit, QByteArray& bytes)
-{
-    const TUniqueFd fd = OpenRegularFile(path, O_RDONLY);
-    struct stat info;
-    if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0)
-        return false;
-    if (info.st_size > limit) {
-        errno = EINVAL;
-        return false;
-    }
-    QFile file;
-    if (!file.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-        errno = EIO;
-        return false;
-    }
-    bytes = file.readAll();
-    return file.error() == QFileDevice::NoError || (errno = EIO, false);
-}
-
 [[noreturn]] void ThrowCannotCreate(const QString& path, int error)
 {
     throw EInOutError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, SystemErrorText(error)),
@@ -130,8 +110,7 @@ void TDispatchJournal::Load()
     FEntries.clear();
     RemoveLeftTemporaries();
     QByteArray bytes;
-    if (!ReadRegularFile(QFile::encodeName(FPath), kMaxJournalBytes, bytes)) {
-        const int error = errno;
+    if (const int error = ReadRegularFile(QFile::encodeName(FPath), kMaxJournalBytes, bytes)) {
         if (error == ENOENT)
             return;
         if (error == EINVAL || error == ELOOP)

@@ -192,6 +192,38 @@ TUniqueFd OpenOrCreateRegularFile(const QByteArray& path, int flags, mode_t mode
     return OpenRegular(path, flags, true, mode);
 }
 
+int ReadRegularFile(const QByteArray& path, qint64 limit, QByteArray& bytes)
+{
+    const TUniqueFd fd = OpenRegularFile(path, O_RDONLY);
+    struct stat info;
+    if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0)
+        return errno;
+    if (info.st_size > limit)
+        return EINVAL;
+    // The size is only a hint: the file may still grow while it is read.
+    return ReadAll(fd.Get(), limit, bytes);
+}
+
+int ReadAll(int fd, qint64 limit, QByteArray& bytes)
+{
+    QByteArray read;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            break;
+        if (read.size() + n > limit)
+            return EINVAL;
+        read.append(buffer, n);
+    }
+    bytes = std::move(read);
+    return 0;
+}
+
 TNewFile TNewFile::AtPath(const QByteArray& path, mode_t mode)
 {
     const int fd = ::open(path.constData(), kCreateFlags, mode);

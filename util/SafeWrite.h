@@ -15,6 +15,10 @@
 // Writes every byte, going on after interrupted and short writes.
 int WriteAll(int fd, QByteArrayView bytes);
 
+// Reads from fd up to its end, going on after interrupted reads; EINVAL once more than limit bytes
+// came (bytes is left as it was on any failure).
+int ReadAll(int fd, qint64 limit, QByteArray& bytes);
+
 // The folder part of a path: "." for a bare name, "/" for a name in the root.
 QByteArray FolderOf(const QByteArray& path);
 
@@ -38,6 +42,10 @@ int RenameNoReplace(const QByteArray& from, const QByteArray& to);
 // why (EINVAL for anything that is not a regular file).
 TUniqueFd OpenRegularFile(const QByteArray& path, int flags);
 TUniqueFd OpenOrCreateRegularFile(const QByteArray& path, int flags, mode_t mode);
+
+// Reads a regular file whole, never through a link: 0, or the errno of the step that failed
+// (EINVAL also for a file larger than limit, which is then not read).
+int ReadRegularFile(const QByteArray& path, qint64 limit, QByteArray& bytes);
 
 // A file this process has just created, open for writing; removed again when the holder goes,
 // unless it was kept. Check Error() before use.

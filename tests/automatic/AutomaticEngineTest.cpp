@@ -16,9 +16,11 @@
 #include "util/Errors.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -60,6 +62,7 @@ protected:
                 DuringThePause();
         };
         hooks.StopRequested = [this] { return StopAsked; };
+        hooks.Now = [this] { return Now; };
         return hooks;
     }
 
@@ -75,7 +78,7 @@ protected:
         };
         passes.Verdicts = [this](TDVBackendService&, const QString&) {
             Order.push_back("verdicts");
-            return std::vector<TVerdictChange>{};
+            return std::vector<TVerdictNews>{};
         };
         return passes;
     }
@@ -97,6 +100,7 @@ protected:
     std::function<void()> DuringThePause;
     bool StopAsked = false;
     qsizetype ReceivedPerPass = 0;
+    QDateTime Now = QDateTime::currentDateTimeUtc();
     TAutomaticEngine Engine;
 };
 
@@ -358,6 +362,68 @@ TEST_F(AutomaticEngineTest, EachTickReceivesAtMost200InvoicesAndSaysSoOncePerPas
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(Recorder.Of("received").size(), passes.size()) << "a pass that brings nothing says nothing";
     EXPECT_TRUE(Failures.empty());
+}
+
+// The verdict pass as ticks make it, on the engine's clock: an invoice the outgoing pass archived is
+// asked first a minute later; a refusal by the exchange is a warning in the log and one word to
+// the front end, once, however many ticks follow; the schedule lives in the track cache beside the
+// configuration.
+TEST_F(AutomaticEngineTest, ARefusalByTheExchangeIsToldOnceAtTheTickOfItsSchedule)
+{
+    const QString previousDir = QDir::currentPath();
+    QDir::setCurrent(Dir.path());
+    const auto back = qScopeGuard([&] {
+        AppLog.reset();
+        QDir::setCurrent(previousDir);
+    });
+    AppLog = std::make_unique<TLogFile>(Dir.path() + "/VORN_Automatic.log");
+    AppLog->SetWriteDelayForTesting(std::chrono::milliseconds(0));
+    TAutomaticEngine engine(Client, Recorder, Hooks());
+    engine.Apply(Settings(120));
+    const auto asked = [this] {
+        qsizetype count = 0;
+        for (const substitute::ReceivedRequest& request : Backend.Requests())
+            count += request.Field("QELT_REQ") == "FAEGetStatusbyId";
+        Backend.ClearRequests();
+        return count;
+    };
+
+    Folders.Drop("IT01234567890_00009.xml");
+    engine.Tick();
+    ASSERT_EQ(Backend.Invoices().size(), 1u);
+    const std::string idCoda = Backend.Invoices()[0].IdCoda;
+    Backend.SetNotifications(idCoda, {{"NS", "2026-03-05 10:00:00", "2026-03-05 10:00:02"}});
+    EXPECT_EQ(asked(), 0) << "archived just now";
+
+    Now = Now.addSecs(30);
+    engine.Tick();
+    EXPECT_EQ(asked(), 0) << "not a minute yet";
+
+    Now = Now.addSecs(40);
+    engine.Tick();
+    EXPECT_EQ(asked(), 1);
+    const std::string archived = "IT01234567890_00009_" + idCoda + ".xml";
+    ASSERT_EQ(Recorder.Of("verdict").size(), 1u);
+    EXPECT_EQ(Recorder.Of("verdict")[0].rfind("verdict " + archived + " " + idCoda + " NS: ", 0), 0u)
+        << Recorder.Of("verdict")[0];
+
+    // A final state: never asked again, never told again.
+    for (int hour = 1; hour <= 3; ++hour) {
+        Now = Now.addSecs(3600);
+        engine.Tick();
+    }
+    EXPECT_EQ(asked(), 0);
+    EXPECT_EQ(Recorder.Of("verdict").size(), 1u);
+    AppLog.reset();
+    QStringList warnings;
+    for (const LogEntry& entry : ReadLogEntries(Dir.path() + "/VORN_Automatic.log"))
+        if (entry.Tag == "WRN")
+            warnings << entry.Message;
+    ASSERT_EQ(warnings.size(), 1) << warnings.join('\n').toStdString();
+    EXPECT_TRUE(warnings[0].startsWith(QString::fromStdString("Fattura scartata: " + archived + " (IdCoda " + idCoda +
+                                                              "): NS ")))
+        << warnings[0].toStdString();
+    EXPECT_TRUE(QFileInfo::exists(Dir.path() + "/VORN_Automatic.track.json"));
 }
 
 } // namespace

@@ -24,7 +24,7 @@ public:
     {
         Add("received " + QString::number(count) + " in " + folder);
     }
-    void VerdictChanged(const TVerdictChange& verdict) override
+    void VerdictChanged(const TVerdictNews& verdict) override
     {
         Add("verdict " + verdict.File + " " + verdict.IdCoda + " " + verdict.Code + ": " + verdict.Description);
     }
