@@ -12,6 +12,7 @@
 #include "util/Errors.h"
 #include "util/EventWait.h"
 #include "util/Folders.h"
+#include "util/StopRequest.h"
 #include "util/Text.h"
 #include "util/VersionInfo.h"
 
@@ -367,6 +368,7 @@ void TfrmMain::changeEvent(QEvent* event)
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
     // Closing the window ends the program, also from automatic mode where the window is hidden.
+    RequestProcessStop();
     event->accept();
     QCoreApplication::quit();
 }
@@ -476,7 +478,7 @@ void TfrmMain::ProcessOutgoingInvoices()
 {
     if (!FXmlMask || !FDVClient)
         return;
-    TOutgoingDispatch dispatch(FFECartellaDaInviare, *FXmlMask, *FDVClient, WaitPumping);
+    TOutgoingDispatch dispatch(FFECartellaDaInviare, *FXmlMask, *FDVClient, WaitPumping, ProcessStopRequested);
     dispatch.SetInvoiceRefused([this](const QString& N, const QString& backendText) {
         ShowNotice(kRefusedTitle, N + u'\n' + backendText, QSystemTrayIcon::Warning);
     });
