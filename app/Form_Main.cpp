@@ -385,7 +385,7 @@ void TfrmMain::btnOkClick()
         WriteSetting(config, TSetting::CartellaRicevute, TrimControl(edtFECartellaRicevute->text()));
         WriteSetting(config, TSetting::CheckIntervalSec, CheckIntervalSeconds(edtIntervalloSec->text()));
         WriteSetting(config, TSetting::AutomaticMode, chkEseguiInAvvio->isChecked());
-        FDVClient->SetFirmType(ReadSetting(config, TSetting::FirmType).toString());
+        FDVClient->SetFirmType(CheckFirmType(ReadSetting(config, TSetting::FirmType).toString()));
         config.Close();
     }
     EnterAutomaticMode();
@@ -466,6 +466,7 @@ void TfrmMain::CheckAndApplySettings()
     PrepareOutgoingFolder(folderText);
 
     if (FDVClient) {
+        CheckFirmType(FDVClient->FirmType());
         FDVClient->SetUsername(credentials.Username);
         FDVClient->SetPassword(credentials.Password);
     }
