@@ -9,6 +9,7 @@
 #include "util/Errors.h"
 #include "util/EventWait.h"
 #include "util/ProcessSignals.h"
+#include "util/StopRequest.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -22,11 +23,10 @@
 namespace {
 
 // What the configuration file gives the agent: the window's settings check passed on the values it
-// would load into its boxes, the firm type, and the log's settings, which a reload applies only
-// together with the rest.
+// would load into its boxes, and the log's settings, which a reload applies only together with the
+// rest.
 struct TAgentSettings
 {
-    QString FirmType;
     TAutomaticSettings Automatic;
     std::optional<TLogFile::TSettings> Log;
 };
@@ -41,15 +41,17 @@ TAgentSettings ReadCheckedSettings()
                                         "configuration file in its working directory")
                              .arg(path));
     const TConfigFile config(path);
-    TAgentSettings settings;
-    settings.FirmType = ReadSetting(config, TSetting::FirmType).toString();
+    TSettingsTexts texts;
+    texts.FirmType = ReadSetting(config, TSetting::FirmType).toString();
+    texts.Database = ReadSetting(config, TSetting::Database).toString();
+    texts.Username = ReadSetting(config, TSetting::Username).toString();
+    texts.Password = ReadSetting(config, TSetting::Password).toString();
+    texts.CartellaDaInviare = ReadSetting(config, TSetting::CartellaDaInviare).toString();
+    texts.CartellaRicevute = ReadSetting(config, TSetting::CartellaRicevute).toString();
     // The window shows the stored number in its box and checks the box's text.
-    settings.Automatic = CheckAutomaticSettings(
-        ReadSetting(config, TSetting::Database).toString(), ReadSetting(config, TSetting::Username).toString(),
-        ReadSetting(config, TSetting::Password).toString(),
-        ReadSetting(config, TSetting::CartellaDaInviare).toString(),
-        ReadSetting(config, TSetting::CartellaRicevute).toString(),
-        QString::number(ReadSetting(config, TSetting::CheckIntervalSec).toInt()));
+    texts.CheckIntervalSec = QString::number(ReadSetting(config, TSetting::CheckIntervalSec).toInt());
+    TAgentSettings settings;
+    settings.Automatic = CheckAutomaticSettings(texts);
     settings.Log = TLogFile::ReadSettings(path);
     return settings;
 }
@@ -103,11 +105,6 @@ private:
     }
 };
 
-bool StopRequested()
-{
-    return TProcessSignals::Received(SIGTERM) || TProcessSignals::Received(SIGINT);
-}
-
 class TAgent
 {
 public:
@@ -140,8 +137,8 @@ private:
         TAutomaticEngine::THooks hooks;
         hooks.Failed = [this](std::exception_ptr failure) { Report(failure); };
         // A stop ends the pause at once and the pass after the invoice in hand.
-        hooks.Wait = [](quint32 ms) { WaitPumpingUntil(ms, StopRequested); };
-        hooks.StopRequested = StopRequested;
+        hooks.Wait = [](quint32 ms) { WaitPumpingUntil(ms, ProcessStopRequested); };
+        hooks.StopRequested = ProcessStopRequested;
         return hooks;
     }
 
@@ -158,11 +155,7 @@ private:
         }
     }
 
-    void Apply(const TAgentSettings& settings)
-    {
-        FClient.SetFirmType(settings.FirmType);
-        FEngine.Apply(settings.Automatic);
-    }
+    void Apply(const TAgentSettings& settings) { FEngine.Apply(settings.Automatic); }
 
     // A file that fails the check changes nothing, its log settings included: it is reported and
     // the running settings stay.

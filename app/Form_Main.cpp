@@ -14,6 +14,7 @@
 #include "util/Errors.h"
 #include "util/EventWait.h"
 #include "util/Folders.h"
+#include "util/StopRequest.h"
 #include "util/Text.h"
 #include "util/VersionInfo.h"
 
@@ -224,6 +225,7 @@ void TfrmMain::FormCreate()
     TAutomaticEngine::THooks hooks;
     hooks.Failed = [this](std::exception_ptr failure) { apeVORNException(failure); };
     hooks.Wait = WaitPumping;
+    hooks.StopRequested = ProcessStopRequested;
     hooks.TickDue = [this] { Guarded([this] { tmrFECheckTimer(); }); };
     FEngine = std::make_unique<TAutomaticEngine>(*FDVClient, *FNotices, std::move(hooks));
 
@@ -370,6 +372,7 @@ void TfrmMain::changeEvent(QEvent* event)
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
     // Closing the window ends the program, also from automatic mode where the window is hidden.
+    RequestProcessStop();
     event->accept();
     QCoreApplication::quit();
 }
@@ -386,7 +389,7 @@ void TfrmMain::btnOkClick()
         WriteSetting(config, TSetting::CartellaRicevute, TrimControl(edtFECartellaRicevute->text()));
         WriteSetting(config, TSetting::CheckIntervalSec, CheckIntervalSeconds(edtIntervalloSec->text()));
         WriteSetting(config, TSetting::AutomaticMode, chkEseguiInAvvio->isChecked());
-        FDVClient->SetFirmType(ReadSetting(config, TSetting::FirmType).toString());
+        FDVClient->SetFirmType(CheckFirmType(ReadSetting(config, TSetting::FirmType).toString()));
         config.Close();
     }
     EnterAutomaticMode();
@@ -446,12 +449,18 @@ void TfrmMain::LeaveAutomaticMode()
 
 void TfrmMain::CheckAndApplySettings()
 {
-    const TAutomaticSettings settings =
-        CheckAutomaticSettings(edtDatabase->text(), edtUsername->text(), edtPassword->text(),
-                               edtFECartellaDaInviare->text(), edtFECartellaRicevute->text(),
-                               edtIntervalloSec->text());
-    if (FEngine)
-        FEngine->Apply(settings);
+    if (!FEngine)
+        return;
+    TSettingsTexts texts;
+    texts.Database = edtDatabase->text();
+    texts.Username = edtUsername->text();
+    texts.Password = edtPassword->text();
+    texts.CartellaDaInviare = edtFECartellaDaInviare->text();
+    texts.CartellaRicevute = edtFECartellaRicevute->text();
+    texts.CheckIntervalSec = edtIntervalloSec->text();
+    // Read from the file at start-up and at each OK, not typed.
+    texts.FirmType = FDVClient->FirmType();
+    FEngine->Apply(CheckAutomaticSettings(texts));
 }
 
 void TfrmMain::ProcessOutgoingInvoices()

@@ -10,18 +10,17 @@
 
 #include <QScopeGuard>
 
-TAutomaticSettings CheckAutomaticSettings(const QString& database, const QString& username,
-                                          const QString& password, const QString& outgoingFolder,
-                                          const QString& receivedFolder, const QString& intervalText)
+TAutomaticSettings CheckAutomaticSettings(const TSettingsTexts& texts)
 {
     TAutomaticSettings settings;
-    settings.Credentials = CheckCredentials(database, username, password);
+    settings.Credentials = CheckCredentials(texts.Database, texts.Username, texts.Password);
     // The folder checked, and given its sub-folders, is the trimmed one the passes work on: a
     // trailing blank names another folder, whose Inviate and Errori the cycle would never find.
-    settings.CartellaDaInviare = TrimControl(outgoingFolder);
+    settings.CartellaDaInviare = TrimControl(texts.CartellaDaInviare);
     PrepareOutgoingFolder(settings.CartellaDaInviare);
-    settings.CartellaRicevute = TrimControl(receivedFolder);
-    settings.IntervalSec = CheckIntervalSeconds(intervalText);
+    settings.FirmType = CheckFirmType(texts.FirmType);
+    settings.CartellaRicevute = TrimControl(texts.CartellaRicevute);
+    settings.IntervalSec = CheckIntervalSeconds(texts.CheckIntervalSec);
     return settings;
 }
 
@@ -72,6 +71,7 @@ template <class Pass> void TAutomaticEngine::Guarded(Pass pass)
 
 void TAutomaticEngine::Apply(const TAutomaticSettings& settings)
 {
+    FClient.SetFirmType(settings.FirmType);
     FClient.SetUsername(settings.Credentials.Username);
     FClient.SetPassword(settings.Credentials.Password);
     FSettings = settings;

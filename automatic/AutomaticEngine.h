@@ -17,22 +17,33 @@
 
 class TDVBackendService;
 
+// The settings as a person entered them: the window's boxes, or the file's values as the window
+// would load them into its boxes (the interval as the decimal text of the stored number).
+struct TSettingsTexts
+{
+    QString FirmType;
+    QString Database;
+    QString Username;
+    QString Password;
+    QString CartellaDaInviare;
+    QString CartellaRicevute;
+    QString CheckIntervalSec;
+};
+
 // What the settings check hands over to automatic mode.
 struct TAutomaticSettings
 {
+    QString FirmType;
     TBackendCredentials Credentials;
     QString CartellaDaInviare; // trimmed; an existing folder with its Inviate and Errori
     QString CartellaRicevute;  // trimmed; empty: no received pass
     qint32 IntervalSec = 0;    // 0: no ticks
 };
 
-// The settings check on the texts as a person entered them (the window's boxes, or the file's values
-// as the window would load them into its boxes), in its order and with its messages: the
-// credentials, the outgoing folder (trimmed; given its sub-folders), the interval (not trimmed).
-// Throws EVornError at the first step that fails; a sub-folder made before the failure stays.
-TAutomaticSettings CheckAutomaticSettings(const QString& database, const QString& username,
-                                          const QString& password, const QString& outgoingFolder,
-                                          const QString& receivedFolder, const QString& intervalText);
+// The settings check, in its order and with its messages: the credentials, the outgoing folder
+// (trimmed; given its sub-folders), the firm type, the interval (not trimmed). Throws EVornError at
+// the first step that fails; a sub-folder made before the failure stays, nothing else is applied.
+TAutomaticSettings CheckAutomaticSettings(const TSettingsTexts& texts);
 
 // Automatic mode without its front end: the check timer and its ticks (the outgoing pass, then the
 // received pass, then the verdict pass), the failure/recovery rule, stop and reload. The window and
@@ -75,7 +86,8 @@ public:
     // The invoice extensions the outgoing pass takes, in the order that names the archive copies.
     static const QStringList& XmlMask();
 
-    // The credentials to the client, the folders to the passes, the interval to the check timer: a
+    // The firm type and the credentials to the client, the folders to the passes, the interval to
+    // the check timer: a
     // new period restarts a running count, the same period leaves it alone, 0 stops the ticks.
     void Apply(const TAutomaticSettings& settings);
     const TAutomaticSettings& Settings() const { return FSettings; }

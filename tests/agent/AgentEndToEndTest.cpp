@@ -13,6 +13,7 @@
 #include "util/FileLock.h"
 #include "util/Text.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -116,22 +117,30 @@ TEST_F(AgentEndToEndTest, ItDispatchesAtTheIntervalAndSigtermStopsItWithTheLogsS
     EXPECT_EQ(Errors(), QString());
 }
 
-TEST_F(AgentEndToEndTest, SigtermDuringAnUploadEndsTheAgentAfterThatInvoice)
+TEST_F(AgentEndToEndTest, SigtermEndsAnUploadInProgressWithinSecondsAndTheInvoiceStays)
 {
     WriteConfig(1);
     for (const char* name : {"A.xml", "B.xml", "C.xml"})
         Folders->Drop(name);
-    substitute::ScriptedAnswer slow = Accepted("71");
-    slow.Delay = std::chrono::milliseconds(2000);
-    Backend->PushAnswer(slow);
+    // A byte every two seconds: the agent would wait for minutes if the stop did not reach the
+    // transfer itself.
+    substitute::ScriptedAnswer trickle = Accepted("71");
+    trickle.TrickleBytes = 1;
+    trickle.TrickleInterval = std::chrono::milliseconds(2000);
+    Backend->PushAnswer(trickle);
 
     Start();
     ASSERT_TRUE(WaitUntil([&] { return !Backend->Requests().empty(); }, 60000)) << Errors().toStdString();
+    QElapsedTimer stopping;
+    stopping.start();
     EXPECT_EQ(Stop(SIGTERM), 0);
+    EXPECT_LT(stopping.elapsed(), 5000);
 
     EXPECT_EQ(Backend->Requests().size(), 1u);
-    EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()), QStringList{"A_71.xml"});
-    EXPECT_EQ(InvoiceFolders::Files(Folders->Outgoing()), (QStringList{"B.xml", "C.xml"}));
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()), QStringList());
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Outgoing()), (QStringList{"A.xml", "B.xml", "C.xml"}))
+        << "an upload that was cut off is sent again at the next start";
+    EXPECT_TRUE(Logged("ERR Richiesta interrotta: il programma si sta chiudendo")) << Log().join('\n').toStdString();
     EXPECT_EQ(Log().last(), "    Log Stop");
 }
 

@@ -86,8 +86,8 @@ protected:
     // Settings that pass the check, with this interval.
     TAutomaticSettings Settings(qint32 intervalSec, const QString& received = {})
     {
-        return CheckAutomaticSettings(kTestDatabase, kTestUser, kTestPassword, Folders.Outgoing(), received,
-                                      QString::number(intervalSec));
+        return CheckAutomaticSettings(
+            {"aziende", kTestDatabase, kTestUser, kTestPassword, Folders.Outgoing(), received, QString::number(intervalSec)});
     }
 
     QTemporaryDir Dir;
@@ -107,7 +107,7 @@ protected:
 struct TCheckRow
 {
     const char* Name;
-    QString Database, Username, Password, Folder, Interval;
+    QString Database, Username, Password, Folder, FirmType, Interval;
     QString Message; // the check's failure
 };
 
@@ -122,23 +122,26 @@ TEST_F(AutomaticEngineTest, TheSettingsCheckStopsAtTheFirstFailingStepWithItsMes
     WriteBytes(base + "/con file Errori/Errori", "x");
     const QString noFolder = "Cartella indicata per le fatture da inviare non esiste";
 
+    const QString badFirm = "FirmType non valido: \"x/y\" (un'etichetta di nome host: lettere, cifre e trattini, al "
+                            "massimo 63 caratteri)";
     const TCheckRow rows[] = {
-        {"nothing entered", "", "", "", "", "", "Databse non specificato"},
-        {"no username, nor anything after it", "d", "  ", "", "", "", "Username non specificato"},
-        {"no password, nor anything after it", "d", "u", "\n", "", "", "Password non specificata"},
-        {"no folder", "d", "u", "p", "", "", noFolder},
-        {"missing folder", "d", "u", "p", folder + "/manca", "1", noFolder},
-        {"a file, not a folder", "d", "u", "p", base + "/un file", "1", noFolder},
-        {"a file named Inviate", "d", "u", "p", base + "/con file Inviate", "",
+        {"nothing entered", "", "", "", "", "", "", "Databse non specificato"},
+        {"no username, nor anything after it", "d", "  ", "", "", "", "", "Username non specificato"},
+        {"no password, nor anything after it", "d", "u", "\n", "", "", "", "Password non specificata"},
+        {"no folder", "d", "u", "p", "", "", "", noFolder},
+        {"missing folder", "d", "u", "p", folder + "/manca", "aziende", "1", noFolder},
+        {"a file, not a folder", "d", "u", "p", base + "/un file", "aziende", "1", noFolder},
+        {"a file named Inviate", "d", "u", "p", base + "/con file Inviate", "", "",
          "Errore in creazione cartella fatture inviate: " + base + "/con file Inviate/Inviate"},
-        {"a file named Errori", "d", "u", "p", base + "/con file Errori", "1",
+        {"a file named Errori", "d", "u", "p", base + "/con file Errori", "aziende", "1",
          "Errore in creazione cartella fatture in errore: " + base + "/con file Errori/Errori"},
-        {"the interval comes last", "d", "u", "p", folder, "12a", "'12a' is not a valid integer value"},
+        {"a firm type that is no host-name label", "d", "u", "p", folder, "x/y", "", badFirm},
+        {"the interval comes last", "d", "u", "p", folder, "aziende", "12a", "'12a' is not a valid integer value"},
     };
     for (const TCheckRow& row : rows) {
         SCOPED_TRACE(row.Name);
         try {
-            CheckAutomaticSettings(row.Database, row.Username, row.Password, row.Folder, {}, row.Interval);
+            CheckAutomaticSettings({row.FirmType, row.Database, row.Username, row.Password, row.Folder, {}, row.Interval});
             ADD_FAILURE() << "passed";
         } catch (const EVornError& failure) {
             EXPECT_EQ(failure.Message(), row.Message);
@@ -153,8 +156,8 @@ TEST_F(AutomaticEngineTest, AFolderTypedWithBlanksIsCheckedAndExtendedTrimmed)
     const QString outgoing = Dir.path() + "/nuova";
     QDir().mkpath(outgoing);
     const TAutomaticSettings settings =
-        CheckAutomaticSettings(" DEMO01 ", "\tmario.rossi ", "  s3gr3ta ", "  " + outgoing + " \t",
-                               " " + Dir.path() + "/ricevute ", "120");
+        CheckAutomaticSettings({"aziende", " DEMO01 ", "\tmario.rossi ", "  s3gr3ta ", "  " + outgoing + " \t",
+                                " " + Dir.path() + "/ricevute ", "120"});
     EXPECT_EQ(settings.CartellaDaInviare, outgoing);
     EXPECT_EQ(settings.CartellaRicevute, Dir.path() + "/ricevute");
     EXPECT_EQ(settings.Credentials.Username, "mario.rossi@DEMO01");

@@ -1,5 +1,5 @@
 // The settings as the system stores them and checks them: the defaults, the checks of what a
-// person enters with their messages, the password codec.
+// person enters with their messages, the firm type, the password codec.
 
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
@@ -161,3 +161,43 @@ TEST(SettingsTest, TheIntervalIsIntegerTextOfAtMost2147483Seconds)
 }
 
 } // namespace
+
+TEST(FirmTypeTest, IsOneHostNameLabel)
+{
+    // Anything else would take the request, and the credentials with it, to another host.
+    const struct
+    {
+        QString FirmType;
+        bool Valid;
+    } cases[] = {
+        {QStringLiteral("aziende"), true},
+        {QStringLiteral("Professionisti"), true},
+        {QStringLiteral("test-2"), true},
+        {QString(63, u'a'), true},
+        {QString(64, u'a'), false},
+        {QString(), false},
+        {QStringLiteral("127.0.0.1:47500/x?"), false},
+        {QStringLiteral("evil.example#"), false},
+        {QStringLiteral("a.b"), false},
+        {QStringLiteral("user@host"), false},
+        {QStringLiteral("-aziende"), false},
+        {QStringLiteral("aziende-"), false},
+        {QStringLiteral(" aziende"), false},
+        {QStringLiteral("aziènde"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.FirmType.toStdString());
+        if (c.Valid) {
+            EXPECT_EQ(CheckFirmType(c.FirmType), c.FirmType);
+            continue;
+        }
+        try {
+            CheckFirmType(c.FirmType);
+            ADD_FAILURE() << "accepted";
+        } catch (const EVornError& e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("FirmType non valido: \"%1\" (un'etichetta di nome host: lettere, "
+                                                  "cifre e trattini, al massimo 63 caratteri)")
+                                       .arg(c.FirmType));
+        }
+    }
+}
