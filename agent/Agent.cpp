@@ -1,40 +1,38 @@
 #include "agent/Agent.h"
 
+#include "automatic/AutomaticEngine.h"
+#include "automatic/Notices.h"
 #include "backend/DVBackendService.h"
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
-#include "dispatch/OutgoingDispatch.h"
 #include "log/LogFile.h"
 #include "util/Errors.h"
 #include "util/EventWait.h"
 #include "util/ProcessSignals.h"
-#include "util/Text.h"
+#include "util/StopRequest.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QObject>
-#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 
 namespace {
 
-// What the settings check hands over: the same values the window's check gives its backend client,
-// its cycle and its check timer.
+// What the configuration file gives the agent: the window's settings check passed on the values it
+// would load into its boxes, and the log's settings, which a reload applies only together with the
+// rest.
 struct TAgentSettings
 {
-    QString FirmType;
-    TBackendCredentials Credentials;
-    QString CartellaDaInviare; // trimmed; exists, with its Inviate and Errori
-    qint32 IntervalSec = 0;    // 0: no ticks, as in the window
+    TAutomaticSettings Automatic;
+    std::optional<TLogFile::TSettings> Log;
 };
 
-// The file read as the window loads it into its boxes, then the window's settings check on those
-// texts, in its order and with its messages. Only a missing file is said differently: the window
-// would show empty boxes, a service has nobody to type into them.
+// Only a missing file is said differently from the window: the window would show empty boxes, a
+// service has nobody to type into them.
 TAgentSettings ReadCheckedSettings()
 {
     const QString path = ConfigFilePath();
@@ -43,17 +41,18 @@ TAgentSettings ReadCheckedSettings()
                                         "configuration file in its working directory")
                              .arg(path));
     const TConfigFile config(path);
-    const TBackendSettings backend = ReadBackendSettings(config);
-    const QString folder = ReadSetting(config, TSetting::CartellaDaInviare).toString();
-    const qint32 interval = ReadSetting(config, TSetting::CheckIntervalSec).toInt();
-
-    TAgentSettings settings;
-    settings.FirmType = backend.FirmType;
-    settings.Credentials = backend.Credentials;
-    settings.CartellaDaInviare = TrimControl(folder);
-    PrepareOutgoingFolder(settings.CartellaDaInviare);
+    TSettingsTexts texts;
+    texts.FirmType = ReadSetting(config, TSetting::FirmType).toString();
+    texts.Database = ReadSetting(config, TSetting::Database).toString();
+    texts.Username = ReadSetting(config, TSetting::Username).toString();
+    texts.Password = ReadSetting(config, TSetting::Password).toString();
+    texts.CartellaDaInviare = ReadSetting(config, TSetting::CartellaDaInviare).toString();
+    texts.CartellaRicevute = ReadSetting(config, TSetting::CartellaRicevute).toString();
     // The window shows the stored number in its box and checks the box's text.
-    settings.IntervalSec = CheckIntervalSeconds(QString::number(interval));
+    texts.CheckIntervalSec = QString::number(ReadSetting(config, TSetting::CheckIntervalSec).toInt());
+    TAgentSettings settings;
+    settings.Automatic = CheckAutomaticSettings(texts);
+    settings.Log = TLogFile::ReadSettings(path);
     return settings;
 }
 
@@ -80,75 +79,110 @@ void Log(const QString& message)
         AppLog->WriteLog(message);
 }
 
-class TAgent : public QObject
+// Automatic mode's news as the agent tells them: one log line each with the window's notice text,
+// a warning where someone should look. The received and the verdict passes write their own lines.
+class TAgentLog final : public IAutomaticObserver
 {
-    Q_OBJECT
-
 public:
-    explicit TAgent(const TAgentOptions& options) : FOptions(options)
+    void InvoiceRefused(const QString& N, const QString& backendText) override
     {
-        FCheckTimer.setSingleShot(true);
-        connect(&FCheckTimer, &QTimer::timeout, this, &TAgent::Tick);
+        Write(RefusedNotice(N, backendText));
     }
+    void InvoicesReceived(qsizetype, const QString&) override {}
+    void VerdictChanged(const TVerdictNews&) override {}
+    void PassesFailing(const QString& message) override { Write(FailingNotice(message)); }
+    void PassesWorkingAgain() override { Write(WorkingAgainNotice()); }
+
+private:
+    static void Write(const TNotice& notice)
+    {
+        if (!AppLog)
+            return;
+        if (notice.Kind == TNotice::TKind::Information)
+            AppLog->WriteLog(NoticeLine(notice));
+        else
+            AppLog->WriteLogWrn(NoticeLine(notice));
+    }
+};
+
+class TAgent
+{
+public:
+    explicit TAgent(const TAgentOptions& options) : FOptions(options), FEngine(FClient, FLog, Hooks()) {}
 
     int RunOnce()
     {
         const TProcessSignals stopSignals({SIGTERM, SIGINT}, [](int) {});
-        Log(QStringLiteral("Caricamento configurazione"));
-        try {
-            Apply(ReadCheckedSettings());
-            Dispatch();
-            return kAgentExitOk;
-        } catch (...) {
-            Report(std::current_exception());
+        if (!Start())
             return kAgentExitFailure;
-        }
+        FEngine.Tick();
+        return FFailed ? kAgentExitFailure : kAgentExitOk;
     }
 
     int RunService()
     {
         const TProcessSignals signalsHandled({SIGTERM, SIGINT, SIGHUP},
                                              [this](int signal) { OnSignal(signal); });
-        Log(QStringLiteral("Caricamento configurazione"));
-        try {
-            Apply(ReadCheckedSettings());
-        } catch (...) {
-            Report(std::current_exception());
+        if (!Start())
             return kAgentExitFailure;
-        }
         Log(QStringLiteral("Modalità automatica attivata"));
-        StartCheckTimer();
+        FEngine.Start();
         QCoreApplication::exec();
         return kAgentExitOk;
     }
 
 private:
-    static bool StopRequested()
+    TAutomaticEngine::THooks Hooks()
     {
-        return TProcessSignals::Received(SIGTERM) || TProcessSignals::Received(SIGINT);
+        TAutomaticEngine::THooks hooks;
+        hooks.Failed = [this](std::exception_ptr failure) { Report(failure); };
+        // A stop ends the pause at once and the pass after the invoice in hand.
+        hooks.Wait = [](quint32 ms) { WaitPumpingUntil(ms, ProcessStopRequested); };
+        hooks.StopRequested = ProcessStopRequested;
+        return hooks;
     }
 
-    void Apply(const TAgentSettings& settings)
+    // The first reading: the log took its settings when it was made.
+    bool Start()
     {
-        FClient.SetFirmType(settings.FirmType);
-        FClient.SetUsername(settings.Credentials.Username);
-        FClient.SetPassword(settings.Credentials.Password);
-        FSettings = settings;
+        Log(QStringLiteral("Caricamento configurazione"));
+        try {
+            Apply(ReadCheckedSettings());
+            return true;
+        } catch (...) {
+            Report(std::current_exception());
+            return false;
+        }
     }
 
-    // The window's cycle; a stop ends its pause at once and the pass after the invoice in hand.
-    void Dispatch()
+    void Apply(const TAgentSettings& settings) { FEngine.Apply(settings.Automatic); }
+
+    // A file that fails the check changes nothing, its log settings included: it is reported and
+    // the running settings stay.
+    void Reload()
     {
-        TOutgoingDispatch(
-            FSettings.CartellaDaInviare, kInvoiceMask, FClient,
-            [](quint32 ms) { WaitPumpingUntil(ms, StopRequested); }, StopRequested)
-            .ProcessOutgoingInvoices();
+        Log(QStringLiteral("Caricamento configurazione"));
+        const TAgentSettings settings = ReadCheckedSettings();
+        if (AppLog && settings.Log)
+            AppLog->ApplySettings(*settings.Log);
+        Apply(settings);
+    }
+
+    // During a tick only the pause handles events: a stop is heard by the passes themselves, and
+    // new settings wait for the tick's end.
+    void OnSignal(int signal)
+    {
+        if (signal == SIGHUP)
+            FEngine.Reload([this] { Reload(); });
+        else
+            FEngine.Stop([] { QCoreApplication::quit(); });
     }
 
     // As the window's exception hook in automatic mode: the message goes to the log at error
     // level. Standard error gets it too, unless the log has just echoed it there for the journal.
-    void Report(std::exception_ptr failure) const
+    void Report(std::exception_ptr failure)
     {
+        FFailed = true;
         const QString message = ExceptionMessage(failure);
         bool echoed = false;
         try {
@@ -162,74 +196,11 @@ private:
             PrintError(message, FOptions.Journal);
     }
 
-    void StartCheckTimer()
-    {
-        // A period of 0 gives no ticks at all, as the window's check timer.
-        if (FSettings.IntervalSec > 0)
-            FCheckTimer.start(FSettings.IntervalSec * 1000);
-    }
-
-    // The timer is stopped for the length of the tick and started afresh at its end, so ticks
-    // never overlap and the next one comes one full period later.
-    void Tick()
-    {
-        FCheckTimer.stop();
-        FTickRunning = true;
-        try {
-            Dispatch();
-        } catch (...) {
-            Report(std::current_exception());
-        }
-        FTickRunning = false;
-        if (StopRequested()) {
-            QCoreApplication::quit();
-            return;
-        }
-        if (FReloadPending) {
-            FReloadPending = false;
-            Reload();
-            return;
-        }
-        StartCheckTimer();
-    }
-
-    // During a tick only the pause handles events: a stop is heard by the cycle itself, and new
-    // settings wait for the tick's end, so that the pass finishes with the ones it began with.
-    void OnSignal(int signal)
-    {
-        if (signal == SIGHUP) {
-            if (FTickRunning)
-                FReloadPending = true;
-            else
-                Reload();
-            return;
-        }
-        if (!FTickRunning)
-            QCoreApplication::quit();
-    }
-
-    // Settings that fail the check are reported and the running ones stay; either way the check
-    // timer starts its count again.
-    void Reload()
-    {
-        FCheckTimer.stop();
-        try {
-            if (AppLog)
-                AppLog->Init(ConfigFilePath());
-            Log(QStringLiteral("Caricamento configurazione"));
-            Apply(ReadCheckedSettings());
-        } catch (...) {
-            Report(std::current_exception());
-        }
-        StartCheckTimer();
-    }
-
     TAgentOptions FOptions;
     TDVBackendService FClient;
-    TAgentSettings FSettings;
-    QTimer FCheckTimer;
-    bool FTickRunning = false;
-    bool FReloadPending = false;
+    TAgentLog FLog;
+    TAutomaticEngine FEngine;
+    bool FFailed = false;
 };
 
 } // namespace
@@ -257,4 +228,3 @@ int RunAgent(const TAgentOptions& options)
     return exitCode;
 }
 
-#include "Agent.moc"

@@ -7,14 +7,14 @@
 
 struct TAgentOptions
 {
-    bool Once = false;    // one pass over the outgoing folder, then exit
+    bool Once = false;    // one check (every pass of a tick), then exit
     bool Journal = false; // under a service manager: every log line also goes to standard error
 };
 
 enum TAgentExit : int
 {
     kAgentExitOk = 0,
-    kAgentExitFailure = 1, // the settings check, the log or (with --once) the pass failed
+    kAgentExitFailure = 1, // the settings check, the log or (with --once) a pass failed
     kAgentExitUsage = 2,
 };
 

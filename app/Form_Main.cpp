@@ -4,14 +4,17 @@
 #include "app/MessageBox.h"
 #include "app/NumericLineEdit.h"
 #include "app/VornApplication.h"
+#include "app/WindowNotices.h"
+#include "automatic/AutomaticEngine.h"
+#include "automatic/Notices.h"
 #include "backend/DVBackendService.h"
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
-#include "dispatch/OutgoingDispatch.h"
 #include "log/LogFile.h"
 #include "util/Errors.h"
 #include "util/EventWait.h"
 #include "util/Folders.h"
+#include "util/StopRequest.h"
 #include "util/Text.h"
 #include "util/VersionInfo.h"
 
@@ -25,7 +28,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QStringList>
 #include <QToolButton>
 #include <QUrl>
@@ -105,13 +107,6 @@ const QString kBalloonText =
     QStringLiteral("Doppio click sulla system tray icon per ripristinare l'applicazione.");
 constexpr int kAutomaticStartDelayMs = 2000;
 
-// What automatic mode says on the desktop besides its balloon.
-const QString kRefusedTitle = QStringLiteral("Fattura rifiutata");
-const QString kFailingTitle = QStringLiteral("Invio fatture interrotto");
-const QString kFailingHint = QStringLiteral("Nuovo tentativo a ogni controllo.");
-const QString kWorkingAgainTitle = QStringLiteral("Invio fatture ripreso");
-const QString kWorkingAgainText =
-    QStringLiteral("Il servizio risponde di nuovo: le fatture vengono inviate.");
 // Long enough to be read; the desktop may keep it longer, or in its list of notifications.
 constexpr int kNoticeMs = 15000;
 
@@ -168,7 +163,6 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent), tyiVORN(this)
         if (restores && FTrayVisible)
             Guarded([this] { tyiVORNDblClick(); });
     });
-    connect(&tmrFECheck, &QTimer::timeout, this, [this] { Guarded([this] { tmrFECheckTimer(); }); });
     tmrAutomaticMode.setSingleShot(true);
     tmrAutomaticMode.setInterval(kAutomaticStartDelayMs);
     connect(&tmrAutomaticMode, &QTimer::timeout, this,
@@ -226,8 +220,14 @@ void TfrmMain::FormCreate()
                    GetFileVersions(QCoreApplication::applicationFilePath()).File + QLatin1Char(')'));
     tyiVORN.setToolTip(kCaption);
     FDVClient = std::make_unique<TDVBackendService>();
-    // Built before the settings are loaded: a loading failure must not leave the cycle without it.
-    FXmlMask = std::make_unique<QStringList>(kInvoiceMask);
+    // Made before the settings are loaded: a loading failure must not leave OK without its passes.
+    FNotices = std::make_unique<TWindowNotices>([this](const TNotice& notice) { ShowNotice(notice); });
+    TAutomaticEngine::THooks hooks;
+    hooks.Failed = [this](std::exception_ptr failure) { apeVORNException(failure); };
+    hooks.Wait = WaitPumping;
+    hooks.StopRequested = ProcessStopRequested;
+    hooks.TickDue = [this] { Guarded([this] { tmrFECheckTimer(); }); };
+    FEngine = std::make_unique<TAutomaticEngine>(*FDVClient, *FNotices, std::move(hooks));
 
     Log(QStringLiteral("Caricamento configurazione"));
     LoadSettings();
@@ -251,9 +251,9 @@ void TfrmMain::LoadSettings()
 
 void TfrmMain::FormDestroy()
 {
-    tmrFECheck.stop();
     tmrAutomaticMode.stop();
-    FXmlMask.reset();
+    FEngine.reset();
+    FNotices.reset();
     FDVClient.reset();
     AppLog.reset();
 }
@@ -283,12 +283,17 @@ void TfrmMain::SetNoticeObserverForTesting(TNoticeObserver observer)
     NoticeObserver() = std::move(observer);
 }
 
-void TfrmMain::ShowNotice(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon)
+void TfrmMain::ShowNotice(const TNotice& notice)
 {
-    if (NoticeObserver())
-        NoticeObserver()(title, text);
-    else
-        tyiVORN.showMessage(title, text, icon, kNoticeMs);
+    if (NoticeObserver()) {
+        NoticeObserver()(notice.Title, notice.Text);
+        return;
+    }
+    const QSystemTrayIcon::MessageIcon icon = notice.Kind == TNotice::TKind::Critical ? QSystemTrayIcon::Critical
+                                              : notice.Kind == TNotice::TKind::Warning
+                                                  ? QSystemTrayIcon::Warning
+                                                  : QSystemTrayIcon::Information;
+    tyiVORN.showMessage(notice.Title, notice.Text, icon, kNoticeMs);
 }
 
 void TfrmMain::edtIntervalloSecKeyPress(INumericBox& Sender, QChar& Key)
@@ -367,6 +372,7 @@ void TfrmMain::changeEvent(QEvent* event)
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
     // Closing the window ends the program, also from automatic mode where the window is hidden.
+    RequestProcessStop();
     event->accept();
     QCoreApplication::quit();
 }
@@ -383,7 +389,7 @@ void TfrmMain::btnOkClick()
         WriteSetting(config, TSetting::CartellaRicevute, TrimControl(edtFECartellaRicevute->text()));
         WriteSetting(config, TSetting::CheckIntervalSec, CheckIntervalSeconds(edtIntervalloSec->text()));
         WriteSetting(config, TSetting::AutomaticMode, chkEseguiInAvvio->isChecked());
-        FDVClient->SetFirmType(ReadSetting(config, TSetting::FirmType).toString());
+        FDVClient->SetFirmType(CheckFirmType(ReadSetting(config, TSetting::FirmType).toString()));
         config.Close();
     }
     EnterAutomaticMode();
@@ -403,22 +409,8 @@ void TfrmMain::tmrAutomaticModeTimer()
 
 void TfrmMain::tmrFECheckTimer()
 {
-    DisableCheckTimer();
-    // Events run during the cycle's pause: a tick that fires then (automatic mode left and entered
-    // again) leaves the work to the tick that is paused, which restarts the timer when it ends.
-    if (FTickRunning)
-        return;
-    FTickRunning = true;
-    const auto restart = qScopeGuard([this] {
-        FTickRunning = false;
-        // Automatic mode left during the pause: the checks stay stopped until it is entered again.
-        if (FTrayVisible)
-            EnableCheckTimer();
-    });
-    if (!FFECartellaDaInviare.isEmpty())
-        ProcessOutgoingInvoices();
-    if (!FFECartellaRicevute.isEmpty())
-        ProcessReceivedInvoices();
+    if (FEngine)
+        FEngine->Tick();
 }
 
 void TfrmMain::EnterAutomaticMode()
@@ -434,7 +426,8 @@ void TfrmMain::EnterAutomaticMode()
     FTrayVisible = true;
     tyiVORN.show();
     tyiVORN.showMessage(kBalloonTitle, kBalloonText, QSystemTrayIcon::Information);
-    EnableCheckTimer();
+    if (FEngine)
+        FEngine->Start();
     Log(QStringLiteral("Modalità automatica attivata"));
     if (FWithoutTray)
         LogWarning(QStringLiteral("Area di notifica non disponibile: la finestra resta ridotta a icona, "
@@ -443,7 +436,8 @@ void TfrmMain::EnterAutomaticMode()
 
 void TfrmMain::LeaveAutomaticMode()
 {
-    DisableCheckTimer();
+    if (FEngine)
+        FEngine->Stop();
     Log(QStringLiteral("Modalità automatica disattivata"));
     FTrayVisible = false;
     tyiVORN.hide();
@@ -455,74 +449,28 @@ void TfrmMain::LeaveAutomaticMode()
 
 void TfrmMain::CheckAndApplySettings()
 {
-    const TBackendCredentials credentials =
-        CheckCredentials(edtDatabase->text(), edtUsername->text(), edtPassword->text());
-
-    // The folder checked, and given its sub-folders, is the trimmed one the cycle works on: here a
-    // trailing blank names another folder, whose Inviate and Errori the cycle would never find.
-    const QString folderText = TrimControl(edtFECartellaDaInviare->text());
-    PrepareOutgoingFolder(folderText);
-
-    if (FDVClient) {
-        FDVClient->SetUsername(credentials.Username);
-        FDVClient->SetPassword(credentials.Password);
-    }
-    FFECartellaDaInviare = folderText;
-    FFECartellaRicevute = TrimControl(edtFECartellaRicevute->text());
-    SetCheckPeriod(CheckIntervalSeconds(edtIntervalloSec->text()) * 1000);
+    if (!FEngine)
+        return;
+    TSettingsTexts texts;
+    texts.Database = edtDatabase->text();
+    texts.Username = edtUsername->text();
+    texts.Password = edtPassword->text();
+    texts.CartellaDaInviare = edtFECartellaDaInviare->text();
+    texts.CartellaRicevute = edtFECartellaRicevute->text();
+    texts.CheckIntervalSec = edtIntervalloSec->text();
+    // Read from the file at start-up and at each OK, not typed.
+    texts.FirmType = FDVClient->FirmType();
+    FEngine->Apply(CheckAutomaticSettings(texts));
 }
 
 void TfrmMain::ProcessOutgoingInvoices()
 {
-    if (!FXmlMask || !FDVClient)
-        return;
-    TOutgoingDispatch dispatch(FFECartellaDaInviare, *FXmlMask, *FDVClient, WaitPumping);
-    dispatch.SetInvoiceRefused([this](const QString& N, const QString& backendText) {
-        ShowNotice(kRefusedTitle, N + u'\n' + backendText, QSystemTrayIcon::Warning);
-    });
-    int answered = 0;
-    try {
-        answered = dispatch.ProcessOutgoingInvoices();
-    } catch (...) {
-        // The hook still logs it; the desktop hears of the first failure of a run only.
-        if (FCycleHealth.PassFailed() == TCycleHealth::TNotice::Failing)
-            ShowNotice(kFailingTitle, ExceptionMessage(std::current_exception()) + u'\n' + kFailingHint,
-                       QSystemTrayIcon::Critical);
-        throw;
-    }
-    if (FCycleHealth.PassEnded(answered) == TCycleHealth::TNotice::WorkingAgain)
-        ShowNotice(kWorkingAgainTitle, kWorkingAgainText, QSystemTrayIcon::Information);
+    if (FEngine)
+        FEngine->ProcessOutgoingInvoices();
 }
 
-void TfrmMain::ProcessReceivedInvoices() {}
-
-void TfrmMain::EnableCheckTimer()
+void TfrmMain::ProcessReceivedInvoices()
 {
-    if (FCheckEnabled)
-        return;
-    FCheckEnabled = true;
-    if (FCheckPeriodMs > 0)
-        tmrFECheck.start(FCheckPeriodMs);
-}
-
-void TfrmMain::DisableCheckTimer()
-{
-    FCheckEnabled = false;
-    tmrFECheck.stop();
-}
-
-void TfrmMain::SetCheckPeriod(int ms)
-{
-    // Settings applied again with the same interval leave a running timer to its count; only a new
-    // period restarts it.
-    if (ms == FCheckPeriodMs)
-        return;
-    FCheckPeriodMs = ms;
-    tmrFECheck.setInterval(ms);
-    if (FCheckEnabled) {
-        if (ms > 0)
-            tmrFECheck.start(ms);
-        else
-            tmrFECheck.stop();
-    }
+    if (FEngine)
+        FEngine->ProcessReceivedInvoices();
 }

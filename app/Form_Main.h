@@ -1,6 +1,5 @@
 #pragma once
 
-#include "dispatch/CycleHealth.h"
 
 #include <QRect>
 #include <QStringList>
@@ -22,9 +21,13 @@ class QToolButton;
 class INumericBox;
 class TDVBackendService;
 class TNumericLineEdit;
+class TAutomaticEngine;
+class TWindowNotices;
+struct TNotice;
 
 // The program's only window. In configuring mode it is shown and nothing is sent; in automatic mode
-// it is hidden, the tray icon is shown and the check timer runs the dispatch cycle.
+// it is hidden, the tray icon is shown and the automatic engine's check timer runs the passes, whose
+// news the window shows as desktop notices.
 class TfrmMain : public QWidget
 {
 public:
@@ -83,13 +86,7 @@ private:
     void ProcessOutgoingInvoices();
     void ProcessReceivedInvoices();
     // A desktop notification through the tray icon (freedesktop notifications on current desktops).
-    void ShowNotice(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon);
-
-    // The check timer as the system means it: "enabled" with a period of 0 gives no ticks at all,
-    // while a running QTimer of period 0 would fire continuously.
-    void EnableCheckTimer();
-    void DisableCheckTimer();
-    void SetCheckPeriod(int ms);
+    void ShowNotice(const TNotice& notice);
 
     // Creates the controls and lays them out on the window (Form_MainLayout.cpp).
     void CreateControls();
@@ -141,23 +138,17 @@ private:
     std::vector<TPlacement> FPlacements;
 
     QSystemTrayIcon tyiVORN;
-    QTimer tmrFECheck;
     QTimer tmrAutomaticMode;
 
-    std::unique_ptr<QStringList> FXmlMask;
     std::unique_ptr<TDVBackendService> FDVClient;
-    QString FFECartellaDaInviare;
-    QString FFECartellaRicevute;
+    // The check timer and the passes, with the folders and the period last applied.
+    std::unique_ptr<TWindowNotices> FNotices;
+    std::unique_ptr<TAutomaticEngine> FEngine;
 
-    int FCheckPeriodMs = 0;
-    bool FCheckEnabled = false;
     // Our own record of automatic mode's tray icon: without a system tray (offscreen)
     // QSystemTrayIcon::isVisible() stays false, and the hook must still keep its boxes away.
     bool FTrayVisible = false;
     // Automatic mode entered where no tray can show the icon: the window stays minimised instead of
     // hidden, and bringing it back to the front leaves automatic mode as a click on the icon would.
     bool FWithoutTray = false;
-    bool FTickRunning = false;
-    // Whether the last passes failed: a run of failures gets one notification, and its end another.
-    TCycleHealth FCycleHealth;
 };

@@ -2,16 +2,18 @@
 
 #include "util/Errors.h"
 #include "util/Text.h"
+#include "json/RecordFromJson.h"
 
 #include <QList>
 #include <QStringDecoder>
+#include <algorithm>
 #include <array>
 #include <zlib.h>
 
 namespace {
 
 // Decompressing a small answer into gigabytes would take the whole process down with it.
-constexpr qsizetype kMaxInflatedAnswer = qsizetype(512) * 1024 * 1024;
+constexpr qsizetype kMaxInflatedAnswer = THttpsClient::kMaxAnswerBytes;
 
 class GzipInflater
 {
@@ -109,4 +111,16 @@ std::unique_ptr<TJSONValue> CheckResponse(const THttpResponse& response)
     if (!error.isEmpty())
         throw EVornError(error);
     return answer;
+}
+
+std::unique_ptr<TFAESendXml> UploadRecord(const TJSONValue& answer)
+{
+    std::unique_ptr<TFAESendXml> record =
+        RecordFromJson<TFAESendXml>(ToJsonText(ReadPathValue(answer, QStringLiteral("result"))));
+    const QString& idCoda = record->IdCodaInvio_1();
+    if (idCoda.size() > kMaxIdCodaLength || std::any_of(idCoda.begin(), idCoda.end(), IsControlCharacter))
+        throw EVornError(QStringLiteral("Risposta all'invio non valida: IdCodaInvio_1 oltre %1 caratteri o "
+                                        "con caratteri di controllo")
+                             .arg(kMaxIdCodaLength));
+    return record;
 }

@@ -4,6 +4,7 @@
 // the JSON text, and the top-level "error" through which the backend refuses a request.
 
 #include "backend/HttpsClient.h"
+#include "json/Fatture.h"
 #include "json/Json.h"
 
 #include <memory>
@@ -12,3 +13,11 @@
 // Otherwise throws EVornError: the status text, a gzip failure, "Json non valido", a failure of the
 // path reader, or the trimmed "error" text.
 std::unique_ptr<TJSONValue> CheckResponse(const THttpResponse& response);
+
+// The longest queue identifier an upload's answer may carry.
+inline constexpr qsizetype kMaxIdCodaLength = 64;
+
+// The record of an upload from its checked answer's "result". The queue identifier goes into file
+// names, the log and the record of accepted uploads: one longer than kMaxIdCodaLength, or with a
+// control character, makes the answer malformed (EVornError).
+std::unique_ptr<TFAESendXml> UploadRecord(const TJSONValue& answer);

@@ -88,7 +88,7 @@ TDVBackendService::TDVBackendService()
 {}
 
 TDVBackendService::TDVBackendService(QString serviceDomain, THttpsSettings transport)
-    : FServiceDomain(std::move(serviceDomain)), FTransport(std::move(transport))
+    : FServiceDomain(std::move(serviceDomain)), FHttps(std::make_unique<THttpsClient>(std::move(transport)))
 {}
 
 void TDVBackendService::SetFirmType(const QString& value)
@@ -148,14 +148,17 @@ THeaderList TDVBackendService::AuthHeaders() const
              QStringLiteral("Basic ") + QString::fromLatin1(credentials.toBase64())}};
 }
 
-THttpResponse TDVBackendService::PostForm(const QStringList& lines) const
+THttpResponse TDVBackendService::PostBody(const QString& contentType, const QByteArray& body) const
 {
-    THeaderList headers = {
-        {QStringLiteral("Content-Type"), QStringLiteral("application/x-www-form-urlencoded; charset=UTF-8")}};
+    THeaderList headers = {{QStringLiteral("Content-Type"), contentType}};
     for (THeaderPair& pair : AuthHeaders())
         headers.push_back(std::move(pair));
-    THttpsClient client(FTransport);
-    return client.Post(FBaseUrl, headers, FormBody(lines));
+    return FHttps->Post(FBaseUrl, headers, body);
+}
+
+THttpResponse TDVBackendService::PostForm(const QStringList& lines) const
+{
+    return PostBody(QStringLiteral("application/x-www-form-urlencoded; charset=UTF-8"), FormBody(lines));
 }
 
 std::unique_ptr<TFAESendXml> TDVBackendService::FAESendXml(const QString& PathFileXml, bool FatturaInversa)
@@ -173,11 +176,7 @@ std::unique_ptr<TFAESendXml> TDVBackendService::FAESendXml(const QByteArray& con
     multipart.AddText("FatturaInversa", FatturaInversa ? QStringLiteral("S") : QStringLiteral("N"));
     const QByteArray& body = multipart.Finish();
 
-    THeaderList headers = {{QStringLiteral("Content-Type"), QStringLiteral("multipart/form-data; boundary=") +
-                                                                QString::fromLatin1(multipart.Boundary())}};
-    for (THeaderPair& pair : AuthHeaders())
-        headers.push_back(std::move(pair));
-    THttpsClient client(FTransport);
-    const std::unique_ptr<TJSONValue> answer = CheckResponse(client.Post(FBaseUrl, headers, body));
-    return RecordFromJson<TFAESendXml>(ToJsonText(ReadPathValue(*answer, QStringLiteral("result"))));
+    const std::unique_ptr<TJSONValue> answer = CheckResponse(
+        PostBody(QStringLiteral("multipart/form-data; boundary=") + QString::fromLatin1(multipart.Boundary()), body));
+    return UploadRecord(*answer);
 }

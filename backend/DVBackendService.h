@@ -70,11 +70,14 @@ private:
     QString DateToDVStr(TDateTime value) const;
     THeaderList AuthHeaders() const;
     THttpResponse PostForm(const QStringList& lines) const;
+    // The request of every operation: this body with its type and the authorization header.
+    THttpResponse PostBody(const QString& contentType, const QByteArray& body) const;
 
     QString FBaseUrl;
     QString FFirmType;
     QString FUsername;
     QString FPassword;
     QString FServiceDomain;
-    THttpsSettings FTransport;
+    // One for the client's life, so that TLS sessions resume from one request to the next.
+    std::unique_ptr<THttpsClient> FHttps;
 };

@@ -12,9 +12,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A hostile or broken server must not make us hold more than this in memory.
-constexpr qsizetype kMaxResponseBody = qsizetype(512) * 1024 * 1024;
-
 struct CurlEasyDeleter
 {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -72,8 +69,14 @@ QString DecodeReasonPhrase(const QByteArray& bytes)
 // Everything the callbacks collect and the response time-out watches, for one Post.
 struct TransferState
 {
+    explicit TransferState(const std::function<bool()>& stopRequested) : StopRequested(stopRequested) {}
+
+    const std::function<bool()>& StopRequested;
     THttpResponse Response;
-    bool BodyTooLarge = false;
+    // Headers and body as they came, against the bound of what we hold.
+    qsizetype AnswerBytes = 0;
+    bool TooLarge = false;
+    bool Stopped = false;
 
     // The response time-out runs only while a connection is up (connecting has its own limit);
     // any byte moving in either direction restarts it.
@@ -83,11 +86,21 @@ struct TransferState
 
     void Activity() { LastActivity = Clock::now(); }
 
-    // One header line of some response in the chain. A status line starts a new response: what
-    // we return is the last one (after redirects).
-    void HeaderLine(QByteArray line)
+    bool Hold(size_t size)
     {
         Activity();
+        if (AnswerBytes + qsizetype(size) > THttpsClient::kMaxAnswerBytes) {
+            TooLarge = true;
+            return false;
+        }
+        AnswerBytes += qsizetype(size);
+        return true;
+    }
+
+    // One header line of some response (a "100 Continue" may come first). A status line starts a
+    // new response: what we return is the last one.
+    void HeaderLine(QByteArray line)
+    {
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
         if (line.startsWith("HTTP/")) {
@@ -117,19 +130,20 @@ struct TransferState
 
     bool BodyData(const char* data, size_t size)
     {
-        Activity();
-        if (Response.Body.size() + qsizetype(size) > kMaxResponseBody) {
-            BodyTooLarge = true;
+        if (!Hold(size))
             return false;
-        }
         Response.Body.append(data, qsizetype(size));
         return true;
     }
 };
 
+// Returning anything but the count given ends the transfer: that is how the bound stops reading.
 size_t OnHeader(char* data, size_t size, size_t count, void* state)
 {
-    static_cast<TransferState*>(state)->HeaderLine(QByteArray(data, qsizetype(size * count)));
+    auto* transfer = static_cast<TransferState*>(state);
+    if (!transfer->Hold(size * count))
+        return 0;
+    transfer->HeaderLine(QByteArray(data, qsizetype(size * count)));
     return size * count;
 }
 
@@ -138,9 +152,14 @@ size_t OnBody(char* data, size_t size, size_t count, void* state)
     return static_cast<TransferState*>(state)->BodyData(data, size * count) ? size * count : 0;
 }
 
+// libcurl calls it at least once a second while the transfer runs, whatever the server does.
 int OnProgress(void* state, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded)
 {
     auto* transfer = static_cast<TransferState*>(state);
+    if (transfer->StopRequested && transfer->StopRequested()) {
+        transfer->Stopped = true;
+        return 1;
+    }
     if (uploaded != transfer->LastUploaded) {
         transfer->LastUploaded = uploaded;
         transfer->Activity();
@@ -148,7 +167,7 @@ int OnProgress(void* state, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploa
     return 0;
 }
 
-// A new socket (first connection, a redirect's, another address): connecting, not waiting.
+// A new socket (first connection, another address): connecting, not waiting.
 int OnSocketCreated(void* state, curl_socket_t, curlsocktype)
 {
     static_cast<TransferState*>(state)->ConnectionUp = false;
@@ -186,6 +205,27 @@ template <class T> void SetOption(CURL* handle, CURLoption option, T value)
 
 } // namespace
 
+// The TLS sessions of earlier connections, for the next handshake to resume. One client is used by
+// one thread at a time, so the share needs no lock functions.
+struct TCurlShare
+{
+    TCurlShare() : Handle(curl_share_init())
+    {
+        if (!Handle)
+            throw EVornError(QStringLiteral("libcurl: cannot create a share"));
+        if (const CURLSHcode code = curl_share_setopt(Handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+            code != CURLSHE_OK) {
+            curl_share_cleanup(Handle);
+            throw EVornError(QStringLiteral("libcurl: %1").arg(QString::fromUtf8(curl_share_strerror(code))));
+        }
+    }
+    ~TCurlShare() { curl_share_cleanup(Handle); }
+    TCurlShare(const TCurlShare&) = delete;
+    TCurlShare& operator=(const TCurlShare&) = delete;
+
+    CURLSH* const Handle;
+};
+
 QByteArray THttpResponse::Header(const QByteArray& name) const
 {
     for (const auto& [headerName, value] : Headers)
@@ -206,6 +246,7 @@ void THttpsClient::GlobalInit()
 THttpsClient::THttpsClient(THttpsSettings settings) : FSettings(std::move(settings))
 {
     GlobalInit();
+    FShare = std::make_unique<TCurlShare>();
 }
 
 THttpsClient::~THttpsClient() = default;
@@ -231,28 +272,32 @@ THttpResponse THttpsClient::Post(const QString& url, const THeaderList& headers,
     const QByteArray urlBytes = url.toUtf8();
     const QByteArray caBundle = FSettings.CaBundle.toUtf8();
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    TransferState state;
+    TransferState state(FSettings.StopRequested);
 
     SetOption(handle, CURLOPT_ERRORBUFFER, errorBuffer);
     SetOption(handle, CURLOPT_NOSIGNAL, 1L);
     SetOption(handle, CURLOPT_URL, urlBytes.constData());
     SetOption(handle, CURLOPT_PROTOCOLS_STR, "https");
-    SetOption(handle, CURLOPT_REDIR_PROTOCOLS_STR, "https");
     // HTTP/2 has no reason phrase, and the reason phrase is what a refused request reports.
     SetOption(handle, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     SetOption(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     SetOption(handle, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!caBundle.isEmpty())
         SetOption(handle, CURLOPT_CAINFO, caBundle.constData());
-    // No connection and no cookie outlives a request (the cookie engine stays off: no COOKIEFILE).
+    // No connection and no cookie outlives a request (the cookie engine stays off: no COOKIEFILE);
+    // only TLS sessions do, so that the next handshake is a short one.
     SetOption(handle, CURLOPT_FRESH_CONNECT, 1L);
     SetOption(handle, CURLOPT_FORBID_REUSE, 1L);
+    SetOption(handle, CURLOPT_SHARE, FShare->Handle);
     SetOption(handle, CURLOPT_CONNECTTIMEOUT_MS, FSettings.ConnectTimeoutMs);
-    SetOption(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    SetOption(handle, CURLOPT_MAXREDIRS, FSettings.MaxRedirects);
-    // Every operation is a POST to a POST-only endpoint: a 301/302 keeps the method and the body,
-    // so a moved endpoint still gets the request instead of an empty GET (303 means "GET that").
-    SetOption(handle, CURLOPT_POSTREDIR, long(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
+    // A redirect would post the credentials and the invoice wherever the answer says.
+    SetOption(handle, CURLOPT_FOLLOWLOCATION, 0L);
+    SetOption(handle, CURLOPT_LOW_SPEED_LIMIT,
+              (FSettings.LowSpeedBytes + FSettings.LowSpeedSeconds - 1) / FSettings.LowSpeedSeconds);
+    SetOption(handle, CURLOPT_LOW_SPEED_TIME, FSettings.LowSpeedSeconds);
+    SetOption(handle, CURLOPT_TIMEOUT_MS, FSettings.TotalTimeoutMs);
+    // An announced length over the bound fails before its first byte.
+    SetOption(handle, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxAnswerBytes));
     SetOption(handle, CURLOPT_POST, 1L);
     SetOption(handle, CURLOPT_POSTFIELDS, body.constData());
     SetOption(handle, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
@@ -301,9 +346,17 @@ THttpResponse THttpsClient::Post(const QString& url, const THeaderList& headers,
     while (CURLMsg* message = curl_multi_info_read(transfer.Multi(), &pending))
         if (message->msg == CURLMSG_DONE)
             result = message->data.result;
-    if (state.BodyTooLarge)
-        throw EVornError(QStringLiteral("La risposta supera %1 MiB").arg(kMaxResponseBody / (1024 * 1024)));
+    if (state.TooLarge || result == CURLE_FILESIZE_EXCEEDED)
+        throw EVornError(
+            QStringLiteral("La risposta supera %1 MiB").arg(THttpsClient::kMaxAnswerBytes / (1024 * 1024)));
+    if (state.Stopped)
+        throw EVornError(QStringLiteral("Richiesta interrotta: il programma si sta chiudendo"));
     if (result != CURLE_OK)
         throw EVornError(CurlMessage(result, QString::fromUtf8(errorBuffer)));
+    if (state.Response.StatusCode >= 300 && state.Response.StatusCode < 400)
+        throw EVornError(QStringLiteral("Reindirizzamento non seguito: %1 %2")
+                             .arg(state.Response.StatusCode)
+                             .arg(state.Response.StatusText)
+                             .trimmed());
     return std::move(state.Response);
 }

@@ -1,10 +1,14 @@
 #pragma once
 
 // The one transport seam of the backend client: a blocking HTTPS POST through libcurl.
-// A new client (and connection) per request; the server certificate is always validated.
+// A new connection per request; the server certificate is always validated.
+
+#include "util/StopRequest.h"
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -26,14 +30,25 @@ struct THttpResponse
     QByteArray Header(const QByteArray& name) const;
 };
 
+// How long a request may take, in its parts; tests scale them down.
 struct THttpsSettings
 {
     QString CaBundle; // empty: the system's store
     long ConnectTimeoutMs = 60000;
-    long ResponseTimeoutMs = 60000; // longest wait for the answer
-    long MaxRedirects = 5;
+    long ResponseTimeoutMs = 60000; // longest time without a byte in either direction
+    // A transfer slower than LowSpeedBytes in LowSpeedSeconds (an answer that trickles) ends.
+    long LowSpeedBytes = 1024;
+    long LowSpeedSeconds = 60;
+    long TotalTimeoutMs = 10 * 60 * 1000; // the whole request, whatever moves
+    // Asked while a transfer runs: true ends it within about a second.
+    std::function<bool()> StopRequested = ProcessStopRequested;
 };
 
+struct TCurlShare;
+
+// One client per thread: the TLS sessions of its earlier connections let the next handshake
+// resume instead of starting over. Nothing else is kept between requests: no connection, no
+// cookie, and a resumed session is validated as any other.
 class THttpsClient
 {
 public:
@@ -43,8 +58,13 @@ public:
     THttpsClient& operator=(const THttpsClient&) = delete;
 
     // Throws EVornError with the transport's message (resolution, connection, time-out,
-    // certificate, redirects). Returns the answer whatever its status.
+    // certificate), on a redirect (never followed), on an answer over kMaxAnswerBytes and on a
+    // stop request. Returns the answer whatever its other status.
     THttpResponse Post(const QString& url, const THeaderList& headers, const QByteArray& body);
+
+    // The most of an answer held in memory: its headers and body as they came, and its body once
+    // decompressed.
+    static constexpr qsizetype kMaxAnswerBytes = qsizetype(64) * 1024 * 1024;
 
     static const char* UserAgent();
 
@@ -54,4 +74,5 @@ public:
 
 private:
     THttpsSettings FSettings;
+    std::unique_ptr<TCurlShare> FShare;
 };

@@ -8,7 +8,7 @@
 
 #include "backend/DVBackendService.h"
 #include "bench/BenchSupport.h"
-#include "cli/CliPull.h"
+#include "received/ReceivedPull.h"
 #include "tests/support/Substitute.h"
 #include "tests/support/TestClient.h"
 

@@ -1,27 +1,17 @@
 #pragma once
 
-// What vorn-cli does with a downloaded invoice document: decode its Base64 content, pick a safe
-// file name, and write the file so that it is either complete or not there at all.
+// How vorn-cli download writes the document it fetched.
 
 #include <QByteArray>
 #include <QString>
 
-// Strict decoding: line breaks and blanks between the characters are allowed, anything else
-// outside the Base64 alphabet, or a broken padding, throws EVornError.
-QByteArray DecodeDocumentBase64(const QString& base64);
-
-// A bare file name for the working folder made from the name the backend suggests: only its last
-// path component, without control and format characters, characters no file system takes
-// (< > : " | ? *), leading dots and trailing dots and blanks, and at most 255 bytes long (the end
-// of the name before its extension goes, the extension stays). When nothing usable is left,
-// "fattura_" and the invoice identifier (made safe the same way).
-QString SafeDocumentFileName(const QString& suggested, const QString& idFattura);
-
-// A safe name with "_" and the invoice identifier before its extension (".xml.p7m" counts as one),
-// within the same 255 bytes: the name of a second invoice that came with the same name.
-QString FileNameWithIdentifier(const QString& safeName, const QString& idFattura);
+// The program's own files, which a download never replaces: the configuration, the log and its
+// history, the track cache, the pull's index and temporaries, the dispatch's folder lock and
+// record. Decided by the file name, in whatever folder.
+bool IsProgramFileName(const QString& fileName);
 
 // Writes through a temporary file in the target's folder and renames it into place, so a failure
 // or a crash never leaves a partial document. An existing file (or anything else of that name) is
-// kept (EVornError) unless `replace` is set; a link of that name is replaced, never followed.
+// kept (EVornError) unless `replace` is set; a link of that name is replaced, never followed. A
+// name of the program's own files is never written, whether a file is there or not (EVornError).
 void WriteDocumentFile(const QString& fileName, const QByteArray& content, bool replace);

@@ -5,17 +5,33 @@
 
 namespace {
 
+// One physical line per row, whatever the backend put in a text.
+QString Flat(QString text)
+{
+    return text.replace(u'\r', u' ').replace(u'\n', u' ').replace(u'\t', u' ');
+}
+
 QString Cell(const QString& text, qsizetype maxWidth)
 {
-    // One physical line per row, whatever the backend put in a text.
-    QString flat = text;
-    flat.replace(u'\r', u' ').replace(u'\n', u' ').replace(u'\t', u' ');
+    const QString flat = Flat(text);
     if (maxWidth == kUncutCells || flat.size() <= maxWidth)
         return flat;
     return flat.left(maxWidth - 3) + QStringLiteral("...");
 }
 
 } // namespace
+
+QString PrintableText(const QString& text, TLineBreaks lineBreaks)
+{
+    QString printable = text;
+    for (QChar& c : printable) {
+        const char16_t u = c.unicode();
+        const bool control = u < 0x20 || (u >= 0x7F && u <= 0x9F);
+        if (control && !(u == u'\n' && lineBreaks == TLineBreaks::Keep))
+            c = QChar::ReplacementCharacter;
+    }
+    return printable;
+}
 
 QString FormatNameValueLines(const QStringList& names, const QStringList& values)
 {
@@ -24,7 +40,7 @@ QString FormatNameValueLines(const QStringList& names, const QStringList& values
         width = std::max(width, name.size());
     QString text;
     for (qsizetype i = 0; i < names.size(); ++i)
-        text += (names[i] + u':').leftJustified(width + 2) + values.value(i) + u'\n';
+        text += (names[i] + u':').leftJustified(width + 2) + Flat(values.value(i)) + u'\n';
     return text;
 }
 

@@ -12,6 +12,17 @@
 #include <memory>
 #include <vector>
 
+// What vorn-cli prints goes through this (CliCommand's Print): every C0 and C1 control character
+// and DEL becomes U+FFFD, so that no backend text or file name can move the cursor, rewrite what
+// is on the screen or forge a line. Line feeds stay where the output is whole lines of its own.
+enum class TLineBreaks
+{
+    Keep,
+    Replace,
+};
+QString PrintableText(const QString& text, TLineBreaks lineBreaks);
+
+// One "name: value" line each, the values aligned and each kept on its line.
 QString FormatNameValueLines(const QStringList& names, const QStringList& values);
 
 // A table with a header line and one line per row; cells longer than maxCellWidth are cut with

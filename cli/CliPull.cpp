@@ -1,249 +1,122 @@
 #include "cli/CliPull.h"
 
 #include "backend/DVBackendService.h"
-#include "cli/CliDocument.h"
-#include "dispatch/OutgoingDispatch.h"
-#include "util/Errors.h"
-#include "util/FileLock.h"
-#include "util/Folders.h"
-#include "util/SafeWrite.h"
-#include "util/UniqueFd.h"
+#include "cli/CliCommand.h"
+#include "cli/CliFormat.h"
 
-#include <QFile>
-#include <QSet>
+#include <QHash>
 
-#include <cerrno>
-#include <optional>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <cstdio>
 #include <unistd.h>
+
+QString PullProblemCliText(const TPullProblem& problem)
+{
+    static const QHash<TPullFault, QString> kTexts = {
+        {TPullFault::NoIdentifier, QStringLiteral("invoice %1 (%2): the backend listed it without a usable identifier")},
+        {TPullFault::Refused, QStringLiteral("invoice %1 (%2): %3")},
+        {TPullFault::RefusedWithoutMessage, QStringLiteral("invoice %1 (%2): the backend refused it without a message")},
+        {TPullFault::EmptyDocument, QStringLiteral("invoice %1 (%2): the backend sent an empty document")},
+        {TPullFault::CannotWrite, QStringLiteral("invoice %1 (%2): cannot write %3: %4")},
+        {TPullFault::NamesTaken, QStringLiteral("invoice %1 (%2): %3 and %4 are taken by other files")},
+        {TPullFault::ListFailed, QStringLiteral("the list of received invoices failed after %1: %2")},
+        {TPullFault::TotalNotACount, QStringLiteral("the backend's total '%1' is not a count")},
+        {TPullFault::ListedFewer, QStringLiteral("the backend listed %1 of %2 invoices, then none")},
+        {TPullFault::NothingNew,
+         QStringLiteral("the backend's page at %1 brought no invoice not listed before; the pull stops there")},
+        {TPullFault::DiskFull,
+         QStringLiteral("the disk of %1 has %2 MiB free; the pull stops before it leaves less than %3 MiB")},
+        {TPullFault::NotAFolder, QStringLiteral("%1 is not a folder")},
+        {TPullFault::IndexNotLocked, QStringLiteral("cannot lock %1: %2")},
+        {TPullFault::IndexLockedOut,
+         QStringLiteral("cannot lock %1: %2 (owner %3, mode %4; its owner can run: chmod %5 '%1')")},
+        {TPullFault::IndexNotOpened, QStringLiteral("cannot open %1: %2")},
+        {TPullFault::IndexNotRead, QStringLiteral("cannot read %1: %2")},
+        {TPullFault::IndexNotWritten, QStringLiteral("cannot write %1: %2")},
+    };
+    QString text = kTexts.value(problem.Fault);
+    for (const QString& argument : problem.Arguments)
+        text = text.arg(argument);
+    return text;
+}
 
 namespace {
 
-const QString kIndexFileName = QStringLiteral(".vorn-pull.index");
-
-// Files we create get what the umask leaves of this: the accounting program may run as another user.
-constexpr mode_t kFileMode = 0666;
-
-[[noreturn]] void ThrowFileError(const QString& what, const QString& path, int error)
+int RunPull(const TCommandContext& context)
 {
-    throw EInOutError(QStringLiteral("%1 %2: %3").arg(what, path, SystemErrorText(error)), error);
-}
+    TPullOptions options;
+    options.Folder = FolderArgument(context.Parser.value(QStringLiteral("into")), TSetting::CartellaRicevute,
+                                    QStringLiteral("--into FOLDER"));
+    options.Since = DateOption(context.Parser, QStringLiteral("since"));
+    options.MaxDocuments = IntegerOption(context.Parser, QStringLiteral("max"), 0);
+    if (context.Parser.isSet(QStringLiteral("max")) && options.MaxDocuments < 1)
+        throw EUsageError(QStringLiteral("--max: '%1' is not a count of at least 1")
+                              .arg(context.Parser.value(QStringLiteral("max"))));
+    const std::unique_ptr<TDVBackendService> client = ConfiguredClient();
 
-// The identifiers already pulled into the folder, one line each, and the lock that keeps a second
-// pull out of the folder while this one runs (an open file description lock: it goes with the
-// file's last close, also when the process dies).
-class TPullIndex
-{
-public:
-    TPullIndex(const QString& folder, const std::function<void(const QString&)>& waiting)
-        : FPath(JoinPath(folder, kIndexFileName)), FLock(TFileLock::Acquire(FPath, [&] {
-              if (waiting)
-                  waiting(QStringLiteral("waiting for the other pull into %1").arg(folder));
-          }))
-    {
-        if (FLock.State() != TFileLock::TState::Held)
-            ThrowLockError();
-        if (::fcntl(Fd(), F_SETFL, O_APPEND) != 0)
-            ThrowFileError(QStringLiteral("cannot open"), FPath, errno);
-        // A line cut off by a crash is no record; the next one must not be glued to it.
-        struct stat info;
-        char last = '\n';
-        if (::fstat(Fd(), &info) != 0)
-            ThrowFileError(QStringLiteral("cannot read"), FPath, errno);
-        if (info.st_size > 0 && ::pread(Fd(), &last, 1, info.st_size - 1) != 1)
-            ThrowFileError(QStringLiteral("cannot read"), FPath, errno);
-        if (last != '\n')
-            Append("");
+    // Progress is for a person watching; a scheduled run's log gets the summary only.
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    TPullReport report;
+    report.Problem = [&](const TPullProblem& problem) {
+        if (terminal)
+            std::fputs("\n", stderr);
+        PrintError(PullProblemCliText(problem));
+    };
+    if (terminal) {
+        report.Progress = [](qsizetype done, qsizetype total) {
+            std::fprintf(stderr, "\r%s: %lld of %lld", qPrintable(kCliProgram), static_cast<long long>(done),
+                         static_cast<long long>(total));
+        };
+        report.Waiting = [&] {
+            PrintError(QStringLiteral("waiting for the other pull into %1").arg(options.Folder));
+        };
     }
+    const TPullSummary summary = PullReceivedInvoices(*client, options, report);
+    if (terminal && summary.New + summary.AlreadyThere + summary.Failed > 0)
+        std::fputs("\n", stderr);
 
-    // Of the identifiers asked, those already pulled. The file is read through for each page, so
-    // that memory stays the same however many invoices the folder has had.
-    QSet<QString> Pulled(const QSet<QString>& asked) const
-    {
-        QSet<QString> found;
-        QByteArray pending;
-        char buffer[65536];
-        for (off_t offset = 0;;) {
-            const ssize_t n = ::pread(Fd(), buffer, sizeof buffer, offset);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                ThrowFileError(QStringLiteral("cannot read"), FPath, errno);
-            if (n == 0)
-                break;
-            offset += n;
-            pending.append(buffer, n);
-            qsizetype start = 0;
-            for (qsizetype end; (end = pending.indexOf('\n', start)) >= 0; start = end + 1) {
-                const QString id = QString::fromUtf8(pending.constData() + start, end - start);
-                if (asked.contains(id))
-                    found.insert(id);
-            }
-            pending.remove(0, start);
-        }
-        return found;
-    }
-
-    // On the disk before the next invoice is asked for.
-    void Add(const QString& id) { Append(id.toUtf8()); }
-
-private:
-    // A lock file another user made without the bits we need says whose it is and what to run.
-    [[noreturn]] void ThrowLockError() const
-    {
-        const int error = FLock.Error();
-        const std::optional<TLockFileAccess> access =
-            error == EACCES || error == EPERM ? LockFileAccess(FPath) : std::nullopt;
-        if (!access)
-            ThrowFileError(QStringLiteral("cannot lock"), FPath, error);
-        throw EInOutError(QStringLiteral("cannot lock %1: %2 (owner %3, mode %4; its owner can run: chmod %5 '%1')")
-                              .arg(FPath, SystemErrorText(error), access->Owner)
-                              .arg(access->Mode, 4, 8, QLatin1Char('0'))
-                              .arg(access->Shared, 4, 8, QLatin1Char('0')),
-                          error);
-    }
-
-    void Append(const QByteArray& line)
-    {
-        if (const int error = WriteAll(Fd(), line + '\n'))
-            ThrowFileError(QStringLiteral("cannot write"), FPath, error);
-        if (::fdatasync(Fd()) != 0)
-            ThrowFileError(QStringLiteral("cannot write"), FPath, errno);
-    }
-
-    int Fd() const { return FLock.Fd(); }
-
-    QString FPath;
-    TFileLock FLock;
-};
-
-// A regular file at path holding exactly these bytes.
-bool HoldsExactly(const QString& path, const QByteArray& content)
-{
-    const TUniqueFd fd = OpenRegularFile(QFile::encodeName(path), O_RDONLY);
-    struct stat info;
-    if (!fd.IsOpen() || ::fstat(fd.Get(), &info) != 0 || info.st_size != content.size())
-        return false;
-    QFile file;
-    return file.open(fd.Get(), QIODevice::ReadOnly) && file.readAll() == content;
-}
-
-bool UsableIdentifier(const QString& id)
-{
-    return !id.isEmpty() && std::none_of(id.begin(), id.end(), [](QChar c) { return c.unicode() < 0x20; });
-}
-
-enum class TOutcome
-{
-    New,
-    AlreadyThere,
-    Failed,
-};
-
-// Fetches one invoice and writes it under its name, or under its name with its identifier when a
-// file with other bytes has that name. A file there with these very bytes is this invoice,
-// written by a pull that ended before the index could record it.
-TOutcome PullOne(TDVBackendService& client, const QString& folder, const TFAEPassiva& fattura,
-                 TPullIndex& index, QString& problem)
-{
-    const QString& id = fattura.IdFattura();
-    const QString label = QStringLiteral("invoice %1 (%2)").arg(id, fattura.Nomefile());
-    if (!UsableIdentifier(id)) {
-        problem = label + QStringLiteral(": the backend listed it without a usable identifier");
-        return TOutcome::Failed;
-    }
-    QByteArray content;
-    QString suggested;
-    try {
-        const std::unique_ptr<TFAEGetXmlById> document = client.FAEGetXmlbyId(id);
-        content = DecodeDocumentBase64(document->FileBase64());
-        suggested = document->NomeFileBase64().isEmpty() ? fattura.Nomefile() : document->NomeFileBase64();
-    } catch (const EVornError& e) {
-        problem = label + QStringLiteral(": ") +
-                  (e.Message().isEmpty() ? QStringLiteral("the backend refused it without a message")
-                                         : e.Message());
-        return TOutcome::Failed;
-    }
-    if (content.isEmpty()) {
-        problem = label + QStringLiteral(": the backend sent an empty document");
-        return TOutcome::Failed;
-    }
-
-    const QString name = SafeDocumentFileName(suggested, id);
-    for (const QString& candidate : {name, FileNameWithIdentifier(name, id)}) {
-        const QString path = JoinPath(folder, candidate);
-        const int error = CreateFileWhole(QFile::encodeName(path), content, kFileMode);
-        if (error == 0 || (error == EEXIST && HoldsExactly(path, content))) {
-            index.Add(id);
-            return error == 0 ? TOutcome::New : TOutcome::AlreadyThere;
-        }
-        if (error != EEXIST) {
-            problem = label + QStringLiteral(": cannot write %1: %2").arg(path, SystemErrorText(error));
-            return TOutcome::Failed;
-        }
-    }
-    problem =
-        label +
-        QStringLiteral(": %1 and %2 are taken by other files").arg(name, FileNameWithIdentifier(name, id));
-    return TOutcome::Failed;
+    const QString stopped = summary.Stopped ? PullProblemCliText(*summary.Stopped) : QString();
+    if (context.Json)
+        Print(JsonText(QJsonObject{{QStringLiteral("Folder"), options.Folder},
+                                   {QStringLiteral("new"), summary.New},
+                                   {QStringLiteral("alreadyThere"), summary.AlreadyThere},
+                                   {QStringLiteral("failed"), summary.Failed},
+                                   {QStringLiteral("stopped"), stopped}}));
+    else
+        PrintLine(QStringLiteral("%1: %2 new, %3 already there, %4 failed")
+                      .arg(options.Folder)
+                      .arg(summary.New)
+                      .arg(summary.AlreadyThere)
+                      .arg(summary.Failed));
+    if (summary.Cut)
+        PrintError(QStringLiteral("stopped after %1 documents (--max); the next pull goes on from there")
+                       .arg(options.MaxDocuments));
+    if (!stopped.isEmpty())
+        PrintError(stopped);
+    return summary.Failed > 0 || !stopped.isEmpty() ? kExitFailure : kExitOk;
 }
 
 } // namespace
 
-TPullSummary PullReceivedInvoices(TDVBackendService& client, const TPullOptions& options,
-                                  const TPullReport& report)
+TCommand PullCommand()
 {
-    if (!FolderExists(options.Folder))
-        throw EVornError(QStringLiteral("%1 is not a folder").arg(options.Folder));
-    TPullIndex index(options.Folder, report.Waiting);
-
-    TPullSummary summary;
-    qint64 offset = 0;
-    qint64 total = 0;
-    do {
-        std::unique_ptr<TFAEPassivaSearch> page;
-        try {
-            page = client.FAEPassivaSearch(options.PageSize, qint32(offset), {}, options.Since, 0, {}, {}, {},
-                                           {}, 0, 0, 0, {}, {}, {}, {});
-        } catch (const EVornError& e) {
-            summary.Stopped = QStringLiteral("the list of received invoices failed after %1: %2")
-                                  .arg(offset)
-                                  .arg(e.Message());
-            break;
-        }
-        bool isCount = false;
-        total = page->NumeroTotale().toLongLong(&isCount);
-        if (!isCount || total < 0) {
-            summary.Stopped =
-                QStringLiteral("the backend's total '%1' is not a count").arg(page->NumeroTotale());
-            break;
-        }
-        if (page->Fatture().empty()) {
-            if (offset < total)
-                summary.Stopped =
-                    QStringLiteral("the backend listed %1 of %2 invoices, then none").arg(offset).arg(total);
-            break;
-        }
-
-        QSet<QString> ids;
-        for (const auto& fattura : page->Fatture())
-            ids.insert(fattura->IdFattura());
-        const QSet<QString> pulled = index.Pulled(ids);
-        for (const auto& fattura : page->Fatture()) {
-            QString problem;
-            const TOutcome outcome = pulled.contains(fattura->IdFattura())
-                                         ? TOutcome::AlreadyThere
-                                         : PullOne(client, options.Folder, *fattura, index, problem);
-            summary.New += outcome == TOutcome::New;
-            summary.AlreadyThere += outcome == TOutcome::AlreadyThere;
-            summary.Failed += outcome == TOutcome::Failed;
-            if (outcome == TOutcome::Failed && report.Problem)
-                report.Problem(problem);
-            if (report.Progress)
-                report.Progress(summary.New + summary.AlreadyThere + summary.Failed, total);
-        }
-        offset += qint64(page->Fatture().size());
-    } while (offset < total);
-    return summary;
+    return {QStringLiteral("pull"),
+            {},
+            QStringLiteral(
+                "Downloads the received invoices into FOLDER (default: %1 of the configuration "
+                "file), each one once: the identifiers already pulled are kept in %2 in the "
+                "folder, so files the accounting program took away are not fetched again. A second invoice "
+                "with the same name gets its identifier in its name. Files appear whole or not at all; a "
+                "second pull into the same folder waits for the first, and a pull removes the temporaries "
+                "a killed one left. The pull stops with an error before the disk would hold less than "
+                "%3 MiB free, and when a page of the backend's list brings no invoice not listed before. "
+                "Exit status 1 when any invoice failed; the next pull fetches what is missing "
+                "(FAEPassivaSearch, FAEGetXmlbyId).")
+                .arg(SettingKey(TSetting::CartellaRicevute), kPullIndexFileName,
+                     QString::number(kPullMinFreeBytes >> 20)),
+            {{QStringLiteral("into"), QStringLiteral("FOLDER"), QStringLiteral("the folder to write into")},
+             {QStringLiteral("since"), QStringLiteral("DATE"),
+              QStringLiteral("only invoices received on or after DATE (yyyy-mm-dd)")},
+             {QStringLiteral("max"), QStringLiteral("N"),
+              QStringLiteral("fetch at most N documents; the next pull fetches the rest")}},
+            RunPull};
 }

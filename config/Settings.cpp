@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -164,11 +165,24 @@ TBackendCredentials CheckCredentials(const QString& database, const QString& use
 TBackendSettings ReadBackendSettings(const TConfigFile& config)
 {
     TBackendSettings settings;
-    settings.FirmType = ReadSetting(config, TSetting::FirmType).toString();
+    settings.FirmType = CheckFirmType(ReadSetting(config, TSetting::FirmType).toString());
     settings.Credentials = CheckCredentials(ReadSetting(config, TSetting::Database).toString(),
                                             ReadSetting(config, TSetting::Username).toString(),
                                             ReadSetting(config, TSetting::Password).toString());
     return settings;
+}
+
+QString CheckFirmType(const QString& firmType)
+{
+    const auto isLabelCharacter = [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-';
+    };
+    if (firmType.isEmpty() || firmType.size() > 63 || firmType.startsWith(u'-') || firmType.endsWith(u'-') ||
+        !std::all_of(firmType.begin(), firmType.end(), isLabelCharacter))
+        throw EVornError(QStringLiteral("FirmType non valido: \"%1\" (un'etichetta di nome host: lettere, cifre "
+                                        "e trattini, al massimo 63 caratteri)")
+                             .arg(firmType));
+    return firmType;
 }
 
 qint32 CheckIntervalSeconds(const QString& text)

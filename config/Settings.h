@@ -67,6 +67,11 @@ struct TBackendSettings
 };
 TBackendSettings ReadBackendSettings(const TConfigFile& config);
 
+// The firm type is the first label of the backend's host name: one label of 1 to 63 ASCII letters,
+// digits and hyphens, neither first nor last a hyphen. Returns it unchanged; anything else (a
+// port, a path, another host) throws EVornError "FirmType non valido: ...".
+QString CheckFirmType(const QString& firmType);
+
 // The interval text, not trimmed, as whole seconds from 0 to 2147483: the largest count whose
 // milliseconds still fit a signed 32-bit timer period. Anything else throws EVornError
 // "'%s' is not a valid integer value" with the text in place of %s.

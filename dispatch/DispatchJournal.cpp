@@ -1,5 +1,6 @@
 #include "dispatch/DispatchJournal.h"
 
+#include "backend/AnswerDecoding.h"
 #include "dispatch/OutgoingDispatch.h"
 #include "util/Errors.h"
 #include "util/SafeWrite.h"
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,8 +23,13 @@ const QString TDispatchJournal::kFileName = kDispatchBookkeepingPrefix + QString
 
 namespace {
 
-// Far more than any real record holds: a larger file is not ours.
-constexpr qint64 kMaxJournalBytes = 16 * 1024 * 1024;
+// The most one entry takes as EntryJson writes it: a name of NAME_MAX bytes and a queue identifier
+// as long as an answer may carry, every character of both written as a six-character escape, and
+// under 256 for the rest (member names, size, digest).
+constexpr qint64 kMaxEntryBytes = 6 * (NAME_MAX + kMaxIdCodaLength) + 256;
+// Far more invoices than are ever accepted and not archived at once. A larger file is not ours.
+constexpr qint64 kMaxJournalEntries = 10000;
+constexpr qint64 kMaxJournalBytes = kMaxJournalEntries * kMaxEntryBytes;
 constexpr int kJournalVersion = 1;
 
 [[noreturn]] void ThrowCannotCreate(const QString& path, int error)

@@ -29,6 +29,9 @@ constexpr std::uint64_t kLinesBeforeSizeCheck = 100;
 // An old-style end-of-file mark among the last bytes is cut off before appending.
 constexpr off_t kCtrlZWindow = 128;
 constexpr char kCtrlZ = 0x1A;
+// Longer messages (a whole answer, a hostile text) are cut: the log keeps its own size in check.
+constexpr qsizetype kMaxMessageChars = 64 * 1024;
+const QString kCutMark = QStringLiteral(" [... messaggio troncato]");
 
 struct TLevelText
 {
@@ -50,6 +53,37 @@ const TLevelText& LevelText(TTagLogFile level)
         if (entry.level == level)
             return entry;
     return kLevels[0];
+}
+
+// A message is one line of the file whatever it holds, so that neither a file name nor a backend's
+// text can forge a line: control characters are shown escaped (a Ctrl+Z among them, which would
+// make the next append cut the log), and a message is cut at kMaxMessageChars.
+QString OneLine(const QString& msg)
+{
+    QString line;
+    line.reserve(std::min(msg.size(), kMaxMessageChars));
+    for (qsizetype i = 0; i < msg.size(); ++i) {
+        const QChar c = msg.at(i);
+        const qsizetype room = kMaxMessageChars - line.size();
+        if (!IsControlCharacter(c)) {
+            // A pair of surrogates is one character: both fit or neither does.
+            const qsizetype length = c.isHighSurrogate() && i + 1 < msg.size() ? 2 : 1;
+            if (room < length)
+                return line + kCutMark;
+            line.append(msg.constData() + i, length);
+            i += length - 1;
+            continue;
+        }
+        const QString escaped =
+            c == u'\r'   ? QStringLiteral("\\r")
+            : c == u'\n' ? QStringLiteral("\\n")
+            : c == u'\t' ? QStringLiteral("\\t")
+                         : QStringLiteral("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, u'0');
+        if (room < escaped.size())
+            return line + kCutMark;
+        line += escaped;
+    }
+    return line;
 }
 
 [[noreturn]] void FailIo(int code)
@@ -217,18 +251,33 @@ TLogFile::~TLogFile()
     }
 }
 
-void TLogFile::Init(const QString& configFileName)
+std::optional<TLogFile::TSettings> TLogFile::ReadSettings(const QString& configFileName)
 {
     if (!FileExists(NativePath(configFileName)))
-        return;
+        return std::nullopt;
     TConfigFile config(configFileName);
-    FActive = ReadSetting(config, TSetting::LogActive).toBool();
+    TSettings settings;
+    settings.Active = ReadSetting(config, TSetting::LogActive).toBool();
     const QString levelText = AsciiUpper(ReadSetting(config, TSetting::LogLevel).toString());
     for (const auto& entry : kLevels)
         if (entry.level != lfOff && levelText == QLatin1String(entry.name))
-            FLevel = entry.level;
+            settings.Level = entry.level;
     config.Close();
+    return settings;
+}
+
+void TLogFile::ApplySettings(const TSettings& settings)
+{
+    FActive = settings.Active;
+    if (settings.Level)
+        FLevel = *settings.Level;
     WriteLog(QStringLiteral("Log Level: ") + LogLevelName(FLevel));
+}
+
+void TLogFile::Init(const QString& configFileName)
+{
+    if (const std::optional<TSettings> settings = ReadSettings(configFileName))
+        ApplySettings(*settings);
 }
 
 void TLogFile::WriteLog(const QString& msg)
@@ -306,9 +355,15 @@ void TLogFile::DoWriteLog(TTagLogFile level, const QString& msg)
         std::this_thread::sleep_for(FWriteDelay);
     if (++FCountW > kLinesBeforeSizeCheck)
         CheckLogSize();
-    AppendToFile(NativePath(FFileName), EncodeLine(level, msg));
+    const QString message = OneLine(msg);
+    AppendToFile(NativePath(FFileName), EncodeLine(level, message));
     if (FEcho)
-        FEcho(level, msg);
+        FEcho(level, message);
+}
+
+QString TLogFile::HistoryFileName(const QString& logFileName)
+{
+    return logFileName + QStringLiteral(".st");
 }
 
 void TLogFile::CheckLogSize()
@@ -317,7 +372,7 @@ void TLogFile::CheckLogSize()
     const QByteArray path = NativePath(FFileName);
     if (FileSize(path) <= FMaxSize)
         return;
-    const QString history = FFileName + QStringLiteral(".st");
+    const QString history = HistoryFileName(FFileName);
     const QByteArray historyPath = NativePath(history);
     struct stat st
     {
@@ -345,8 +400,5 @@ QString TLogFile::FormatLogLine(TTagLogFile level, const QString& msg) const
 
 QByteArray TLogFile::EncodeLine(TTagLogFile level, const QString& msg) const
 {
-    QByteArray line = ToWindows1252(FormatLogLine(level, msg));
-    // A Ctrl+Z in a message would make the next append cut the log just before it.
-    line.replace(kCtrlZ, '?');
-    return line + "\r\n";
+    return ToWindows1252(FormatLogLine(level, msg)) + "\r\n";
 }

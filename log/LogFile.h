@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 enum TTagLogFile : std::uint8_t
 {
@@ -41,7 +42,21 @@ public:
     TLogFile(const TLogFile&) = delete;
     TLogFile& operator=(const TLogFile&) = delete;
 
+    // The section Level of a configuration file, read without applying it; empty when there is
+    // no such file.
+    struct TSettings
+    {
+        bool Active = true;
+        std::optional<TTagLogFile> Level; // empty: the text names no level, which leaves it as it is
+    };
+    static std::optional<TSettings> ReadSettings(const QString& configFileName);
+    // Applies them and logs the level now in force.
+    void ApplySettings(const TSettings& settings);
+    // Both at once: the configuration file's settings, when there is a file.
     void Init(const QString& configFileName);
+
+    // Where a log that outgrew its limit goes: the one history file beside it.
+    static QString HistoryFileName(const QString& logFileName);
 
     void WriteLog(const QString& msg);
     void WriteLogWrn(const QString& msg);

@@ -93,7 +93,8 @@ Backend::Backend(Options options) : FImpl(std::make_unique<Impl>(std::move(optio
     const Options& s = FImpl->Settings;
     FImpl->Server =
         std::make_unique<HttpsServer>(s.CertFile, s.KeyFile, s.BindAddress, s.Port,
-                                      [impl = FImpl.get()](const HttpRequest& r) { return impl->Handle(r); });
+                                      [impl = FImpl.get()](const HttpRequest& r) { return impl->Handle(r); },
+                                      s.SessionResumption);
 }
 
 Backend::~Backend()
@@ -168,6 +169,7 @@ HttpAnswer Backend::Impl::Handle(const HttpRequest& http)
     request.Path = http.Target.substr(0, http.Target.find('?'));
     request.FirmType = FirmTypeOf(FindHeader(http.Headers, "Host"));
     request.Connection = http.Connection;
+    request.TlsResumed = http.TlsResumed;
     request.Headers = http.Headers;
     request.Body = http.Body;
 
@@ -208,6 +210,8 @@ HttpAnswer Backend::Impl::Handle(const HttpRequest& http)
         answer.Body = scripted.Gzip ? Gzip(scripted.Body) : scripted.Body;
         answer.Delay = scripted.Delay;
         answer.DropConnection = scripted.DropConnection;
+        answer.TrickleBytes = scripted.TrickleBytes;
+        answer.TrickleInterval = scripted.TrickleInterval;
         return answer;
     }
     return Serve(request, parseError);

@@ -29,6 +29,7 @@ struct ReceivedRequest
     std::string Path;     // the request target without its query
     std::string FirmType; // the first label of the Host header ("aziende" of aziende.localhost:47443)
     int Connection = 0;   // number of the connection it came on: requests sharing one reused it
+    bool TlsResumed = false; // its connection's handshake resumed an earlier TLS session
     std::vector<std::pair<std::string, std::string>> Headers; // in arrival order
     std::string Body;                                         // raw bytes
     std::vector<std::pair<std::string, std::string>> Fields;  // decoded form or multipart text fields
@@ -50,6 +51,10 @@ struct ScriptedAnswer
     bool Gzip = false; // compress the body and send "Content-Encoding: gzip"
     std::chrono::milliseconds Delay{0};
     bool DropConnection = false; // close the connection without an answer
+    // A slow server: the answer, status line included, TrickleBytes at a time with TrickleInterval
+    // between (0: all at once).
+    std::size_t TrickleBytes = 0;
+    std::chrono::milliseconds TrickleInterval{0};
 };
 
 // An invoice the substitute holds: the issued ones it accepted through FAESendXml, and the
@@ -87,6 +92,8 @@ struct Options
     // A search answer holds at most this many invoices, whatever limit was asked (0: no cap), as a
     // backend that cuts its pages short does.
     int MaxPageSize = 0;
+    // Session tickets for clients to resume their TLS sessions with; false: every handshake full.
+    bool SessionResumption = true;
 };
 
 class Backend

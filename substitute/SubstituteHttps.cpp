@@ -308,11 +308,12 @@ struct HttpsServer::Impl
     void ReapFinished();
     void ServeConnection(Connection& connection, int number);
     bool ServeRequests(SSL* ssl, int number);
+    bool WriteAnswer(SSL* ssl, const HttpAnswer& answer);
     bool WaitUnlessStopping(std::chrono::milliseconds delay);
 };
 
 HttpsServer::HttpsServer(const std::string& certFile, const std::string& keyFile,
-                         const std::string& bindAddress, int port, Handler handler)
+                         const std::string& bindAddress, int port, Handler handler, bool resumption)
     : FImpl(std::make_unique<Impl>())
 {
     Impl& d = *FImpl;
@@ -323,6 +324,12 @@ HttpsServer::HttpsServer(const std::string& certFile, const std::string& keyFile
     if (!d.Context)
         throw std::runtime_error("cannot create the TLS context: " + OpensslErrors());
     SSL_CTX_set_min_proto_version(d.Context.get(), TLS1_2_VERSION);
+    if (!resumption) {
+        // Neither tickets (TLS 1.3 and 1.2) nor the server's session cache (TLS 1.2 identifiers).
+        SSL_CTX_set_options(d.Context.get(), SSL_OP_NO_TICKET);
+        SSL_CTX_set_num_tickets(d.Context.get(), 0);
+        SSL_CTX_set_session_cache_mode(d.Context.get(), SSL_SESS_CACHE_OFF);
+    }
     if (SSL_CTX_use_certificate_chain_file(d.Context.get(), certFile.c_str()) != 1)
         throw std::runtime_error("cannot load the certificate " + certFile + ": " + OpensslErrors());
     if (SSL_CTX_use_PrivateKey_file(d.Context.get(), keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
@@ -463,6 +470,7 @@ bool HttpsServer::Impl::ServeRequests(SSL* ssl, int number)
     for (;;) {
         HttpRequest request;
         request.Connection = number;
+        request.TlsResumed = SSL_session_reused(ssl) == 1;
         switch (ReadHead(reader, request)) {
         case HeadResult::Ok:
             break;
@@ -513,7 +521,7 @@ bool HttpsServer::Impl::ServeRequests(SSL* ssl, int number)
             return false;
         if (answer.DropConnection)
             return false;
-        if (!WriteAll(ssl, AnswerText(answer)))
+        if (!WriteAnswer(ssl, answer))
             return false;
         // A declared length that is not the body's (a scripted truncated answer) only ends when we hang up.
         const std::string declaredLength = FindHeader(answer.Headers, "Content-Length");
@@ -523,6 +531,19 @@ bool HttpsServer::Impl::ServeRequests(SSL* ssl, int number)
             EqualsNoCase(FindHeader(answer.Headers, "Connection"), "close"))
             return true;
     }
+}
+
+// The whole answer, or a trickle of it; false when the connection or the server ends first.
+bool HttpsServer::Impl::WriteAnswer(SSL* ssl, const HttpAnswer& answer)
+{
+    const std::string text = AnswerText(answer);
+    if (answer.TrickleBytes == 0)
+        return WriteAll(ssl, text);
+    for (std::size_t at = 0; at < text.size(); at += answer.TrickleBytes)
+        if ((at > 0 && !WaitUnlessStopping(answer.TrickleInterval)) ||
+            !WriteAll(ssl, text.substr(at, answer.TrickleBytes)))
+            return false;
+    return true;
 }
 
 // Sleeps for delay; false when the server is being stopped meanwhile.

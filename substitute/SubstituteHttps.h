@@ -29,6 +29,7 @@ struct HttpRequest
     HeaderList Headers;  // in arrival order
     std::string Body;    // raw bytes, chunked transfer coding removed
     int Connection = 0;  // number of the connection it came on, from 1
+    bool TlsResumed = false; // its connection's handshake resumed an earlier TLS session
 };
 
 struct HttpAnswer
@@ -39,6 +40,9 @@ struct HttpAnswer
     std::string Body;
     std::chrono::milliseconds Delay{0};
     bool DropConnection = false; // close without writing anything
+    // Written TrickleBytes at a time with TrickleInterval between, head included (0: at once).
+    std::size_t TrickleBytes = 0;
+    std::chrono::milliseconds TrickleInterval{0};
 };
 
 // The standard reason phrase of a status code, "" for codes it does not know.
@@ -49,10 +53,12 @@ class HttpsServer
 public:
     using Handler = std::function<HttpAnswer(const HttpRequest&)>;
 
-    // Listens on bindAddress:port (0: an ephemeral port) and serves until destroyed.
-    // Throws std::runtime_error when the certificate, the key or the socket cannot be set up.
+    // Listens on bindAddress:port (0: an ephemeral port) and serves until destroyed. With
+    // resumption, clients get session tickets and may resume an earlier session; without, every
+    // handshake is a full one. Throws std::runtime_error when the certificate, the key or the
+    // socket cannot be set up.
     HttpsServer(const std::string& certFile, const std::string& keyFile, const std::string& bindAddress,
-                int port, Handler handler);
+                int port, Handler handler, bool resumption = true);
     ~HttpsServer(); // stops accepting, cuts open connections and joins every thread
     HttpsServer(const HttpsServer&) = delete;
     HttpsServer& operator=(const HttpsServer&) = delete;

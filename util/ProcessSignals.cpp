@@ -1,6 +1,7 @@
 #include "util/ProcessSignals.h"
 
 #include "util/Errors.h"
+#include "util/StopRequest.h"
 
 #include <cerrno>
 #include <csignal>
@@ -16,6 +17,9 @@ extern "C" void OnProcessSignal(int signal)
 {
     const int savedErrno = errno;
     gReceived[signal] = 1;
+    // Heard at once by a transfer in progress, which holds the event loop.
+    if (signal == SIGTERM || signal == SIGINT)
+        RequestProcessStop();
     const char byte = static_cast<char>(signal);
     // A full pipe already holds pending signals; the flag above still records this one.
     [[maybe_unused]] const ssize_t ignored = ::write(gWriteFd, &byte, 1);

@@ -12,7 +12,8 @@
 // Turns process signals (SIGTERM and SIGINT from the session or a terminal, SIGHUP from a service
 // manager) into calls on the event loop's thread, so that they are handled the normal way (a stop
 // lets the log write its stop line). The signal handler only records the signal and writes its
-// number into a pipe; the event loop reads it and calls onSignal(signal). One instance per process.
+// number into a pipe; the event loop reads it and calls onSignal(signal). SIGTERM and SIGINT also
+// set the process-wide stop request (util/StopRequest.h). One instance per process.
 class TProcessSignals : public QObject
 {
     Q_OBJECT

@@ -15,7 +15,7 @@
 namespace {
 
 // Random characters enough that nobody can guess the name, or hold it in advance by creating it.
-constexpr int kRandomLength = 12;
+constexpr int kRandomLength = TNewFile::kTemporaryRandomLength;
 constexpr int kNameAttempts = 64;
 // Room for the random part within a file name's 255 bytes.
 constexpr qsizetype kMaxTargetNameInTemporary = 200;
@@ -329,8 +329,13 @@ TNewFile TNewFile::Beside(const QByteArray& target, mode_t mode)
 TNewFile TNewFile::Beside(int dir, const QByteArray& target, mode_t mode)
 {
     const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray prefix =
-        target.left(slash + 1) + '.' + target.mid(slash + 1).left(kMaxTargetNameInTemporary) + '.';
+    return InFolder(dir, FolderOf(target), '.' + target.mid(slash + 1).left(kMaxTargetNameInTemporary) + '.',
+                    mode);
+}
+
+TNewFile TNewFile::InFolder(int dir, const QByteArray& folder, const QByteArray& namePrefix, mode_t mode)
+{
+    const QByteArray prefix = (folder.endsWith('/') ? folder : folder + '/') + namePrefix;
     int error = EEXIST;
     for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
         const QByteArray path = prefix + RandomPart();
@@ -369,7 +374,8 @@ int ReplaceFileAt(int dir, const QByteArray& target, QByteArrayView bytes, mode_
     if (replacesOurFile) {
         if (::fchmod(file.Fd(), old.st_mode & 0666) != 0)
             return errno;
-        (void)::fchown(file.Fd(), -1, old.st_gid); // the group, where we belong to it
+        // The group, where we belong to it; where we don't, the file keeps ours.
+        [[maybe_unused]] const int groupKept = ::fchown(file.Fd(), -1, old.st_gid);
     }
     if (const int error = file.Write(bytes))
         return error;
@@ -384,14 +390,17 @@ int ReplaceFileAt(int dir, const QByteArray& target, QByteArrayView bytes, mode_
     return 0;
 }
 
-int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode)
+int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode,
+                    const QByteArray& temporaryPrefix)
 {
-    return CreateFileWholeAt(AT_FDCWD, target, bytes, mode);
+    return CreateFileWholeAt(AT_FDCWD, target, bytes, mode, temporaryPrefix);
 }
 
-int CreateFileWholeAt(int dir, const QByteArray& target, QByteArrayView bytes, mode_t mode)
+int CreateFileWholeAt(int dir, const QByteArray& target, QByteArrayView bytes, mode_t mode,
+                      const QByteArray& temporaryPrefix)
 {
-    TNewFile file = TNewFile::Beside(dir, target, mode);
+    TNewFile file = temporaryPrefix.isEmpty() ? TNewFile::Beside(dir, target, mode)
+                                              : TNewFile::InFolder(dir, FolderOf(target), temporaryPrefix, mode);
     if (file.Error() != 0)
         return file.Error();
     if (const int error = file.Write(bytes))

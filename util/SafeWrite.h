@@ -70,6 +70,10 @@ public:
     // A hidden temporary beside target, "<folder>/.<target's name>.<random>".
     static TNewFile Beside(const QByteArray& target, mode_t mode);
     static TNewFile Beside(int dir, const QByteArray& target, mode_t mode);
+    // A temporary "<folder>/<prefix><random>": a prefix of its owner's, so that it can find what
+    // a crash left. The random part is kTemporaryRandomLength letters and digits.
+    static TNewFile InFolder(int dir, const QByteArray& folder, const QByteArray& prefix, mode_t mode);
+    static constexpr int kTemporaryRandomLength = 12;
 
     TNewFile(TNewFile&& other) noexcept;
     TNewFile& operator=(TNewFile&&) = delete;
@@ -105,9 +109,12 @@ private:
 int ReplaceFile(const QByteArray& target, QByteArrayView bytes, mode_t mode);
 int ReplaceFileAt(int dir, const QByteArray& target, QByteArrayView bytes, mode_t mode);
 
-// Creates target holding bytes, the same way, but never replaces anything there (EEXIST).
-int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode);
-int CreateFileWholeAt(int dir, const QByteArray& target, QByteArrayView bytes, mode_t mode);
+// Creates target holding bytes, the same way, but never replaces anything there (EEXIST). With a
+// temporaryPrefix, the temporary is TNewFile::InFolder's in target's folder instead of Beside's.
+int CreateFileWhole(const QByteArray& target, QByteArrayView bytes, mode_t mode,
+                    const QByteArray& temporaryPrefix = {});
+int CreateFileWholeAt(int dir, const QByteArray& target, QByteArrayView bytes, mode_t mode,
+                      const QByteArray& temporaryPrefix = {});
 
 // Rewrites an existing regular file in place: its whole content becomes bytes and reaches the disk
 // before this returns. For a folder where no temporary can be created; unlike ReplaceFile it is not

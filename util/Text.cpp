@@ -37,6 +37,11 @@ int DigitValue(QChar c)
 
 } // namespace
 
+bool IsControlCharacter(QChar c)
+{
+    return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F);
+}
+
 QString TrimControl(const QString& text)
 {
     qsizetype begin = 0;

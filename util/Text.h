@@ -5,6 +5,9 @@
 #include <QtGlobal>
 #include <optional>
 
+// C0 and C1 control characters and DEL: what may move a terminal's cursor or break a line.
+bool IsControlCharacter(QChar c);
+
 // Removes every character up to U+0020 (blanks and control characters) from both ends.
 QString TrimControl(const QString& text);
 

@@ -13,6 +13,7 @@
 #include "util/FileLock.h"
 #include "util/Text.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -28,14 +29,14 @@ namespace {
 class AgentEndToEndTest : public TProgramEndToEndTest
 {
 protected:
-    void WriteConfig(int intervalSec, const QString& folder = QString())
+    void WriteConfig(int intervalSec, const QString& folder = QString(), const QString& level = "normal")
     {
         WriteBytes(Dir.path() + "/VORN_Automatic.ini",
                    ("[DLV]\r\nDatabase=" + QString(kTestDatabase) + "\r\nUsername=" + kTestUser +
                     "\r\nPassword=" + EncodePassword(kTestPassword) +
                     "\r\n[FE]\r\nCartellaDaInviare=" + (folder.isNull() ? Folders->Outgoing() : folder) +
                     "\r\nCheckIntervalSec=" + QString::number(intervalSec) +
-                    "\r\n[Level]\r\nLevel=normal\r\n")
+                    "\r\n[Level]\r\nLevel=" + level + "\r\n")
                        .toUtf8());
     }
 
@@ -105,30 +106,41 @@ TEST_F(AgentEndToEndTest, ItDispatchesAtTheIntervalAndSigtermStopsItWithTheLogsS
               QStringList{"IT01234567890_00001_" + QString::fromStdString(invoices[0].IdCoda) + ".xml"});
     EXPECT_EQ(InvoiceFolders::Files(Folders->Errori(), true),
               (QStringList{"rotta.xml", "rotta.xml_ERRORE.log"}));
-    // The window's log of the same run, line for line.
+    // The window's log of the same run, line for line, and the refusal its notice tells.
+    const QString refusal = QString::fromLatin1(ReadBytes(Folders->InErrori("rotta.xml_ERRORE.log")))
+                                .section("\r\n", 2, 2)
+                                .mid(QString("Errore in invio fattura: ").size());
     EXPECT_EQ(Log(), (QStringList{"    Log Start", "    Log Level: WARNING", "    Log Level: NORMAL",
                                   "    Caricamento configurazione", "    Modalità automatica attivata",
                                   "    InviaFattura: IT01234567890_00001.xml", "    InviaFattura: rotta.xml",
-                                  "    Log Stop"}));
+                                  "WRN Fattura rifiutata: rotta.xml - " + refusal, "    Log Stop"}));
     EXPECT_EQ(Errors(), QString());
 }
 
-TEST_F(AgentEndToEndTest, SigtermDuringAnUploadEndsTheAgentAfterThatInvoice)
+TEST_F(AgentEndToEndTest, SigtermEndsAnUploadInProgressWithinSecondsAndTheInvoiceStays)
 {
     WriteConfig(1);
     for (const char* name : {"A.xml", "B.xml", "C.xml"})
         Folders->Drop(name);
-    substitute::ScriptedAnswer slow = Accepted("71");
-    slow.Delay = std::chrono::milliseconds(2000);
-    Backend->PushAnswer(slow);
+    // A byte every two seconds: the agent would wait for minutes if the stop did not reach the
+    // transfer itself.
+    substitute::ScriptedAnswer trickle = Accepted("71");
+    trickle.TrickleBytes = 1;
+    trickle.TrickleInterval = std::chrono::milliseconds(2000);
+    Backend->PushAnswer(trickle);
 
     Start();
     ASSERT_TRUE(WaitUntil([&] { return !Backend->Requests().empty(); }, 60000)) << Errors().toStdString();
+    QElapsedTimer stopping;
+    stopping.start();
     EXPECT_EQ(Stop(SIGTERM), 0);
+    EXPECT_LT(stopping.elapsed(), 5000);
 
     EXPECT_EQ(Backend->Requests().size(), 1u);
-    EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()), QStringList{"A_71.xml"});
-    EXPECT_EQ(InvoiceFolders::Files(Folders->Outgoing()), (QStringList{"B.xml", "C.xml"}));
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()), QStringList());
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Outgoing()), (QStringList{"A.xml", "B.xml", "C.xml"}))
+        << "an upload that was cut off is sent again at the next start";
+    EXPECT_TRUE(Logged("ERR Richiesta interrotta: il programma si sta chiudendo")) << Log().join('\n').toStdString();
     EXPECT_EQ(Log().last(), "    Log Stop");
 }
 
@@ -147,14 +159,16 @@ TEST_F(AgentEndToEndTest, SighupReadsTheSettingsAgainAndKeepsTheRunningOnesWhenT
     ASSERT_TRUE(WaitUntil([&] { return NoInvoiceLeft(); }, 30000)) << Errors().toStdString();
     EXPECT_EQ(LoggedTimes("    Caricamento configurazione"), 2);
 
-    // Settings that fail the check are logged; the agent goes on with the ones it has.
-    WriteConfig(1, Dir.path() + "/non esiste");
+    // Settings that fail the check are logged; the agent goes on with the ones it has, its log
+    // level included.
+    WriteConfig(1, Dir.path() + "/non esiste", "error");
     Signal(SIGHUP);
     ASSERT_TRUE(WaitUntil(
         [&] { return Logged("ERR Cartella indicata per le fatture da inviare non esiste"); }, 30000));
     Folders->Drop("B.xml");
     ASSERT_TRUE(WaitUntil([&] { return NoInvoiceLeft(); }, 30000)) << Errors().toStdString();
     EXPECT_EQ(Backend->Invoices().size(), 2u);
+    EXPECT_TRUE(Logged("    InviaFattura: B.xml")) << "the rejected file's level was applied";
 
     EXPECT_EQ(Stop(SIGTERM), 0);
     EXPECT_EQ(Log().last(), "    Log Stop");
@@ -195,17 +209,19 @@ TEST_F(AgentEndToEndTest, OnceExitsWithTheOutcomeOfOnePass)
         bool Journal;
         int ExitCode;
         QString Failure; // the failure's message when the row fixes it; logged at error level
+        bool FailingTold = false; // a failed pass starts a run of failures, which the log tells
     };
     const QString missing = "Cartella indicata per le fatture da inviare non esiste";
     const TRow rows[] = {
         {"the pass completes", TRow::Good, false, false, 0, {}},
-        {"the transport fails", TRow::Good, true, false, 1, {}},
+        {"the transport fails", TRow::Good, true, false, 1, {}, true},
         {"the settings check fails", TRow::MissingFolder, false, false, 1, missing},
         {"no configuration file", TRow::NoFile, false, false, 1,
          Dir.path() + "/VORN_Automatic.ini not found: vorn-agent reads its settings from the configuration "
                       "file in its working directory"},
         {"under a service manager", TRow::Good, false, true, 0, {}},
         {"under a service manager, failing", TRow::MissingFolder, false, true, 1, missing},
+        {"under a service manager, the transport fails", TRow::Good, true, true, 1, {}, true},
     };
     int index = 0;
     for (const TRow& row : rows) {
@@ -238,11 +254,18 @@ TEST_F(AgentEndToEndTest, OnceExitsWithTheOutcomeOfOnePass)
         if (!row.Failure.isEmpty()) {
             EXPECT_EQ(failures[0], "ERR " + row.Failure);
         }
+        EXPECT_EQ(log.filter(QRegularExpression("^WRN ")),
+                  row.FailingTold ? QStringList{"WRN Invio fatture interrotto: " + failures[0].mid(4) +
+                                                " - Nuovo tentativo a ogni controllo."}
+                                  : QStringList());
         if (row.Journal) {
             // Every log line, and only those, with the journal's priority in front.
             QString expected;
             for (const QString& line : log)
-                expected += (line.startsWith("ERR") ? "<3>" : "<6>") + line.mid(4) + '\n';
+                expected += (line.startsWith("ERR")   ? "<3>"
+                             : line.startsWith("WRN") ? "<4>"
+                                                      : "<6>") +
+                            line.mid(4) + '\n';
             EXPECT_EQ(errors, expected);
         } else {
             EXPECT_EQ(errors, sent ? QString() : "vorn-agent: " + failures[0].mid(4) + '\n');

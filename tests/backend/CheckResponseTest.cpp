@@ -197,27 +197,27 @@ TEST_F(CheckResponseTest, EveryOutcomeOfTheCheck)
     }
 }
 
-TEST_F(CheckResponseTest, GzipThatWouldInflatePast512MiBIsRefused)
+TEST_F(CheckResponseTest, GzipThatWouldInflatePast64MiBIsRefused)
 {
-    // About 0.5 MiB on the wire, 513 MiB of blanks once inflated.
+    // About 64 KiB on the wire, 65 MiB of blanks once inflated.
     z_stream stream{};
     ASSERT_EQ(deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
     const std::string blanks(1024 * 1024, ' ');
     std::string chunk(256 * 1024, '\0');
     std::string bomb;
-    for (int i = 0; i < 513; ++i) {
+    for (int i = 0; i < 65; ++i) {
         stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(blanks.data()));
         stream.avail_in = uInt(blanks.size());
         do {
             stream.next_out = reinterpret_cast<Bytef*>(chunk.data());
             stream.avail_out = uInt(chunk.size());
-            deflate(&stream, i == 512 ? Z_FINISH : Z_NO_FLUSH);
+            deflate(&stream, i == 64 ? Z_FINISH : Z_NO_FLUSH);
             bomb.append(chunk.data(), chunk.size() - stream.avail_out);
         } while (stream.avail_out == 0);
     }
     deflateEnd(&stream);
     Backend.PushAnswer(GzipEncoded(bomb));
     const QString message = FailureOf([&] { PostAndCheck(); });
-    EXPECT_TRUE(message.startsWith(QStringLiteral("Risposta gzip non valida: oltre 512 MiB")))
+    EXPECT_TRUE(message.startsWith(QStringLiteral("Risposta gzip non valida: oltre 64 MiB")))
         << message.toStdString();
 }

@@ -265,9 +265,12 @@ TEST_F(FAESendXmlTest, InvoiceRoundTripsByteForByte)
 
 TEST_F(FAESendXmlTest, ResultIsMappedIntoTheRecord)
 {
+    std::string longest;
+    for (int i = 0; i < 64; ++i)
+        longest += "\\u00e8";
     const struct
     {
-        const char* Answer;
+        std::string Answer;
         QString Error;
         QString IdCodaInvio_1;
     } cases[] = {
@@ -282,6 +285,9 @@ TEST_F(FAESendXmlTest, ResultIsMappedIntoTheRecord)
         {R"({"error":"","result":{}})", QString(), QString()},
         {R"({"error":null,"result":{"Error":" spazi ","Altro":{"x":[1]}}})", QStringLiteral(" spazi "),
          QString()},
+        // The longest queue identifier taken, of letters that are not ASCII.
+        {R"({"error":"","result":{"Error":"","IdCodaInvio_1":")" + longest + R"("}})", QString(),
+         QString(64, u'è')},
     };
     const QString path = WriteInvoice(QStringLiteral("fattura.xml"), "<a/>");
     for (const auto& c : cases) {
@@ -321,6 +327,8 @@ TEST_F(FAESendXmlTest, AllEightTextsAreFilled)
 
 TEST_F(FAESendXmlTest, AnswersThatFailTheUpload)
 {
+    const QString kBadIdCoda = QStringLiteral(
+        "Risposta all'invio non valida: IdCodaInvio_1 oltre 64 caratteri o con caratteri di controllo");
     const struct
     {
         substitute::ScriptedAnswer Answer;
@@ -341,6 +349,12 @@ TEST_F(FAESendXmlTest, AnswersThatFailTheUpload)
          QStringLiteral("Utente non abilitato")},
         {JsonAnswer(R"({"error":"","result":{}})", 503), QStringLiteral("Service Unavailable")},
         {JsonAnswer("<html></html>"), QStringLiteral("Json non valido")},
+        // A queue identifier goes into file names, the log and the record of accepted uploads.
+        {JsonAnswer(R"({"error":"","result":{"Error":"","IdCodaInvio_1":")" + std::string(65, '7') + R"("}})"),
+         kBadIdCoda},
+        {JsonAnswer(R"({"error":"","result":{"Error":"","IdCodaInvio_1":"71\r\n[01/01/2025 00.00.00"}})"),
+         kBadIdCoda},
+        {JsonAnswer(R"({"error":"","result":{"Error":"","IdCodaInvio_1":"71\u0085"}})"), kBadIdCoda},
     };
     const QString path = WriteInvoice(QStringLiteral("fattura.xml"), "<a/>");
     for (const auto& c : cases) {

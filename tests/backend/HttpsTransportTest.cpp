@@ -1,10 +1,12 @@
-// The transport under the backend client, over real HTTPS on loopback: how it fails, how it
-// follows redirects, and what it hands back of the final answer.
+// The transport under the backend client, over real HTTPS on loopback: how it fails, how every
+// request ends, what it hands back of the answer, and the TLS sessions it resumes.
 
 #include "backend/HttpsClient.h"
 #include "tests/support/BackendTest.h"
 
 #include <QElapsedTimer>
+#include <atomic>
+#include <thread>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -181,57 +183,135 @@ TEST_F(HttpsTransportTest, EveryRequestComesOnANewConnection)
     EXPECT_EQ(requests[1].FirmType, "aziende");
 }
 
-TEST_F(HttpsTransportTest, RedirectsKeepThePostAndItsBody)
+TEST_F(HttpsTransportTest, ARedirectIsAFailedRequestWithItsStatus)
 {
-    const std::string target = EndpointUrl(Backend.Port());
-    for (const int status : {301, 302, 307, 308}) {
-        SCOPED_TRACE(status);
+    // Followed, it would post the credentials and the invoice wherever the answer says, and that
+    // host's answer would count.
+    const struct
+    {
+        int Status;
+        std::string Location;
+        QString Failure;
+    } cases[] = {
+        {301, EndpointUrl(Backend.Port()) + "?moved", QStringLiteral("Reindirizzamento non seguito: 301 Moved Permanently")},
+        {302, "https://127.0.0.1:" + std::to_string(Backend.Port()) + "/x?", QStringLiteral("Reindirizzamento non seguito: 302 Found")},
+        {303, EndpointUrl(Backend.Port()), QStringLiteral("Reindirizzamento non seguito: 303")},
+        {307, EndpointUrl(Backend.Port()), QStringLiteral("Reindirizzamento non seguito: 307")},
+        {308, "http://aziende.localhost:" + std::to_string(Backend.Port()) + "/", QStringLiteral("Reindirizzamento non seguito: 308")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Status);
         Backend.ClearRequests();
-        Backend.PushAnswer(Redirect(status, target + "?moved"));
+        Backend.PushAnswer(Redirect(c.Status, c.Location));
         Backend.PushAnswer(JsonAnswer(R"({"error":""})"));
-        const THttpResponse response = Post({QStringLiteral("QELT_REQ=Test"), QStringLiteral("a=1")});
-        EXPECT_EQ(response.StatusCode, 200);
-        const auto requests = Backend.Requests();
-        ASSERT_EQ(requests.size(), 2u);
-        EXPECT_EQ(requests[1].Method, "POST");
-        EXPECT_EQ(requests[1].Body, requests[0].Body);
-        EXPECT_EQ(requests[1].Body, "QELT_REQ=Test&a=1");
+        EXPECT_EQ(PostFormFailure(Client), c.Failure);
+        EXPECT_EQ(Backend.Requests().size(), 1u);
+        Post(); // the answer left over
     }
 }
 
-TEST_F(HttpsTransportTest, SeeOtherTurnsThePostIntoAGet)
+// --- requests that end: a slow server, a stop, an answer too large ----------------------------
+
+// An answer that comes `step` bytes at a time, `interval` apart, for about `total` bytes.
+substitute::ScriptedAnswer Trickle(std::size_t step, std::chrono::milliseconds interval, std::size_t total)
 {
-    // 303 says "fetch the answer elsewhere": the request itself has been taken.
-    Backend.PushAnswer(Redirect(303, EndpointUrl(Backend.Port())));
-    Backend.PushAnswer(JsonAnswer(R"({"error":""})"));
-    EXPECT_EQ(Post().StatusCode, 200);
+    substitute::ScriptedAnswer answer = JsonAnswer(R"({"error":"","pad":")" + std::string(total, 'x') + "\"}");
+    answer.TrickleBytes = step;
+    answer.TrickleInterval = interval;
+    return answer;
+}
+
+TEST_F(HttpsTransportTest, ATransferSlowerThanTheLowSpeedLimitEnds)
+{
+    // Bytes keep coming, so the time-out without a byte never fires: 80 bytes a second against a
+    // limit of 1 KiB a second (1 KiB a minute in the product, scaled down).
+    THttpsSettings transport = TestTransport();
+    transport.LowSpeedBytes = 1024;
+    transport.LowSpeedSeconds = 1;
+    Backend.PushAnswer(Trickle(8, std::chrono::milliseconds(100), 4000));
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const QString message = PostFormFailure(ClientOf(Backend.Port(), transport));
+    EXPECT_TRUE(message.contains(QStringLiteral("too slow"))) << message.toStdString();
+    EXPECT_LT(elapsed.elapsed(), 6000);
+}
+
+TEST_F(HttpsTransportTest, ARequestEndsAtItsTotalDeadlineHoweverFastBytesCome)
+{
+    THttpsSettings transport = TestTransport();
+    transport.TotalTimeoutMs = 1000;
+    Backend.PushAnswer(Trickle(100, std::chrono::milliseconds(20), 40000)); // 5 KB/s for 8 s
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const QString message = PostFormFailure(ClientOf(Backend.Port(), transport));
+    EXPECT_TRUE(message.startsWith(QStringLiteral("Timeout was reached"))) << message.toStdString();
+    EXPECT_GE(elapsed.elapsed(), 1000);
+    EXPECT_LT(elapsed.elapsed(), 3000);
+}
+
+TEST_F(HttpsTransportTest, AStopEndsATransferInProgressWithinSeconds)
+{
+    std::atomic<bool> stop{false};
+    THttpsSettings transport = TestTransport();
+    transport.StopRequested = [&] { return stop.load(); };
+    substitute::ScriptedAnswer late = JsonAnswer(R"({"error":""})");
+    late.Delay = std::chrono::milliseconds(10000);
+    Backend.PushAnswer(late);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop = true;
+    });
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const QString message = PostFormFailure(ClientOf(Backend.Port(), transport));
+    stopper.join();
+    EXPECT_EQ(message, QStringLiteral("Richiesta interrotta: il programma si sta chiudendo"));
+    EXPECT_LT(elapsed.elapsed(), 2500);
+}
+
+TEST_F(HttpsTransportTest, AnAnswerOver64MiBIsAFailedRequest)
+{
+    const QString kFailure = QStringLiteral("La risposta supera 64 MiB");
+    substitute::ScriptedAnswer large = JsonAnswer(std::string(THttpsClient::kMaxAnswerBytes + 1, ' '));
+    Backend.PushAnswer(large);
+    EXPECT_EQ(PostFormFailure(Client), kFailure);
+
+    // Announced, it fails before the first byte of the body.
+    substitute::ScriptedAnswer announced = JsonAnswer(R"({"error":""})");
+    announced.Headers = {{"Content-Length", std::to_string(THttpsClient::kMaxAnswerBytes + 1)}};
+    Backend.PushAnswer(announced);
+    EXPECT_EQ(PostFormFailure(Client), kFailure);
+}
+
+// --- TLS sessions -----------------------------------------------------------------------------
+
+TEST_F(HttpsTransportTest, ARunOfRequestsResumesTheTlsSessionOfAnEarlierOne)
+{
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(Post().StatusCode, 200);
     const auto requests = Backend.Requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[1].Method, "GET");
-    EXPECT_EQ(requests[1].Body, "");
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_FALSE(requests[0].TlsResumed);
+    for (std::size_t i = 1; i < requests.size(); ++i) {
+        EXPECT_TRUE(requests[i].TlsResumed) << i;
+        EXPECT_NE(requests[i].Connection, requests[i - 1].Connection) << "a connection of its own";
+    }
 }
 
-TEST_F(HttpsTransportTest, FiveRedirectsInARowAreFollowedASixthFails)
+TEST(HttpsTransport, AServerThatRefusesResumptionStillGetsEveryRequest)
 {
-    const std::string target = EndpointUrl(Backend.Port());
-    for (int i = 0; i < 5; ++i)
-        Backend.PushAnswer(Redirect(302, target));
-    Backend.PushAnswer(JsonAnswer(R"({"error":""})"));
-    EXPECT_EQ(Post().StatusCode, 200);
-    EXPECT_EQ(Backend.Requests().size(), 6u);
-
-    Backend.ClearRequests();
-    for (int i = 0; i < 6; ++i)
-        Backend.PushAnswer(Redirect(302, target));
-    const QString message = PostFormFailure(Client);
-    EXPECT_TRUE(message.contains(QStringLiteral("redirect"), Qt::CaseInsensitive)) << message.toStdString();
-    EXPECT_EQ(Backend.Requests().size(), 6u);
-}
-
-TEST_F(HttpsTransportTest, RedirectToPlainHttpIsRefused)
-{
-    Backend.PushAnswer(Redirect(302, "http://aziende.localhost:" + std::to_string(Backend.Port()) + "/"));
-    const QString message = PostFormFailure(Client);
-    EXPECT_TRUE(message.contains(QStringLiteral("http"))) << message.toStdString();
-    EXPECT_EQ(Backend.Requests().size(), 1u);
+    substitute::Options options = SubstituteOptions();
+    options.SessionResumption = false;
+    substitute::Backend backend(options);
+    TDVBackendService client = ClientOf(backend.Port());
+    SignInAsTestUser(client);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(DVBackendServiceTestAccess::PostForm(client, {QStringLiteral("QELT_REQ=Test")}).StatusCode, 200);
+    const auto requests = backend.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    for (const auto& request : requests)
+        EXPECT_FALSE(request.TlsResumed);
 }

@@ -2,6 +2,7 @@
 // under which name and with which error text, and what the backend received.
 
 #include "dispatch/OutgoingDispatch.h"
+#include "backend/AnswerDecoding.h"
 #include "backend/DVBackendService.h"
 #include "dispatch/DispatchJournal.h"
 #include "log/LogFile.h"
@@ -24,6 +25,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fcntl.h>
 #include <optional>
 #include <string>
@@ -424,6 +426,29 @@ TEST_F(OutgoingDispatchTest, ARecordedAcceptanceIsArchivedWithoutASecondUpload)
         EXPECT_FALSE(QFileInfo::exists(journal.Path()));
         EXPECT_FALSE(QFileInfo::exists(leftTemporary));
         folders.ExpectEveryInvoiceInExactlyOnePlace();
+    }
+}
+
+// Whatever its writer is given reads back: the longest names a folder holds and the longest queue
+// identifiers an answer may carry, in characters that are written as six-character escapes.
+TEST(DispatchJournalTest, TheLargestEntriesItsWriterWritesReadBack)
+{
+    QTemporaryDir dir;
+    TDispatchJournal journal(dir.path());
+    std::vector<TAcceptedUpload> written;
+    for (char last : {'a', 'b', 'c'}) {
+        written.push_back({QString(NAME_MAX - 1, QChar(0x01)) + QLatin1Char(last),
+                           TInvoiceContent{5 * 1024 * 1024, QByteArray(64, 'f')},
+                           QString(kMaxIdCodaLength, QChar(0x2603))});
+        journal.Record(written.back());
+    }
+    TDispatchJournal reread(dir.path());
+    reread.Load();
+    ASSERT_EQ(reread.Entries().size(), written.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        EXPECT_EQ(reread.Entries()[i].FileName, written[i].FileName);
+        EXPECT_EQ(reread.Entries()[i].Content, written[i].Content);
+        EXPECT_EQ(reread.Entries()[i].IdCoda, written[i].IdCoda);
     }
 }
 

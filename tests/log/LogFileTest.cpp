@@ -465,7 +465,7 @@ TEST_F(LogFileTest, ACtrlZNearTheEndIsCutOffBeforeAppending)
     log->WriteLogErr("with \x1A inside");
     log->WriteLogErr("next");
     const QByteArray after = ReadBytes(FPath);
-    EXPECT_TRUE(after.contains("] ERR- with ? inside\r\n[")) << after.right(80).toStdString();
+    EXPECT_TRUE(after.contains("] ERR- with \\x1A inside\r\n[")) << after.right(80).toStdString();
     EXPECT_TRUE(after.endsWith("] ERR- next\r\n"));
 }
 
@@ -473,10 +473,37 @@ TEST_F(LogFileTest, LinesAreWindows1252WithQuestionMarksForTheRest)
 {
     auto log = Open();
     log->WriteLogErr(QStringLiteral("Città € Ωmega 😀"));
-    log->WriteLogWrn("one\ntwo");
     const QByteArray bytes = ReadBytes(FPath);
-    EXPECT_TRUE(bytes.contains("] ERR- Citt\xE0 \x80 ?mega ?\r\n[")) << bytes.toStdString();
-    EXPECT_TRUE(bytes.endsWith("] WRN- one\ntwo\r\n")) << "messages are not escaped";
+    EXPECT_TRUE(bytes.endsWith("] ERR- Citt\xE0 \x80 ?mega ?\r\n")) << bytes.toStdString();
+}
+
+TEST_F(LogFileTest, AMessageIsOneLineWithControlCharactersEscapedAndCutAt64KiB)
+{
+    // Neither a file name nor a backend's text may forge a line of the log.
+    const QString full(64 * 1024, u'x');
+    const QString cut = QStringLiteral(" [... messaggio troncato]");
+    const struct
+    {
+        QString Message;
+        QString Written;
+    } cases[] = {
+        {QStringLiteral("one\ntwo"), QStringLiteral("one\\ntwo")},
+        {QStringLiteral("a.xml\r\n[01/01/2025 00.00.00] ERR- forged"),
+         QStringLiteral("a.xml\\r\\n[01/01/2025 00.00.00] ERR- forged")},
+        {QStringLiteral("tab\tbell\a esc\x1B[2J del\x7F"), QStringLiteral("tab\\tbell\\x07 esc\\x1B[2J del\\x7F")},
+        {QStringLiteral("c1\u0085\u009B"), QStringLiteral("c1\\x85\\x9B")},
+        {QStringLiteral("C:\\dati\\n.xml"), QStringLiteral("C:\\dati\\n.xml")},
+        {full, full},
+        {full + u'y', full + cut},
+        // An escape is shown whole or not at all.
+        {full.left(full.size() - 1) + u'\n', full.left(full.size() - 1) + cut},
+    };
+    auto log = Open();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Message.left(60).toStdString());
+        log->WriteLogErr(c.Message);
+        EXPECT_EQ(Lines(FPath).constLast(), QStringLiteral("] ERR- ") + c.Written);
+    }
 }
 
 // --- threads and timing ------------------------------------------------------------------------

@@ -4,6 +4,10 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
 QString EndToEndServiceDomain()
 {
     return QStringLiteral(VORN_SERVICE_DOMAIN);
@@ -44,4 +48,28 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
         QThread::msleep(20);
     }
     return true;
+}
+
+TServicePortHold HoldServicePortWhenDeclared(int argc, char** argv)
+{
+    TServicePortHold hold;
+    if (qEnvironmentVariableIsEmpty("VORN_TEST_HOLDS_SERVICE_PORT"))
+        return hold;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--gtest_list_tests") == 0)
+            return hold;
+    const QString path = QStringLiteral("/tmp/vorn-test-port-%1.lock").arg(EndToEndPort());
+    TFileLock lock = TFileLock::Acquire(path, [&] {
+        std::fprintf(stderr, "waiting for port %d: another test run holds %s\n", EndToEndPort(),
+                     qPrintable(path));
+    });
+    if (lock.State() != TFileLock::TState::Held) {
+        std::fprintf(stderr, "cannot lock %s: %s\n", qPrintable(path), std::strerror(lock.Error()));
+        hold.Failed = true;
+        return hold;
+    }
+    // Whoever else runs tests on this machine must be able to wait for it too, whatever our umask.
+    [[maybe_unused]] const int ignored = ::fchmod(lock.Fd(), 0666);
+    hold.Lock.emplace(std::move(lock));
+    return hold;
 }

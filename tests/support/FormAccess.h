@@ -4,6 +4,7 @@
 
 #include "app/Form_Main.h"
 #include "app/NumericLineEdit.h"
+#include "automatic/AutomaticEngine.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -36,13 +37,13 @@ struct TfrmMainTestAccess
     }
     static void DoubleClickTray(TfrmMain& f) { ActivateTray(f, QSystemTrayIcon::DoubleClick); }
     static bool TrayShown(const TfrmMain& f) { return f.FTrayVisible; }
-    static bool CheckEnabled(const TfrmMain& f) { return f.FCheckEnabled; }
-    static bool CheckTicking(const TfrmMain& f) { return f.tmrFECheck.isActive(); }
-    static int CheckPeriodMs(const TfrmMain& f) { return f.FCheckPeriodMs; }
-    static int CheckRemainingMs(const TfrmMain& f) { return f.tmrFECheck.remainingTime(); }
+    static bool CheckEnabled(const TfrmMain& f) { return f.FEngine->Enabled(); }
+    static bool CheckTicking(const TfrmMain& f) { return f.FEngine->Ticking(); }
+    static int CheckPeriodMs(const TfrmMain& f) { return f.FEngine->PeriodMs(); }
+    static int CheckRemainingMs(const TfrmMain& f) { return f.FEngine->RemainingMs(); }
     static bool AutomaticStartArmed(const TfrmMain& f) { return f.tmrAutomaticMode.isActive(); }
     static const TDVBackendService* Client(const TfrmMain& f) { return f.FDVClient.get(); }
-    static const QStringList* XmlMask(const TfrmMain& f) { return f.FXmlMask.get(); }
-    static QString OutgoingFolder(const TfrmMain& f) { return f.FFECartellaDaInviare; }
+    static const QStringList* XmlMask(const TfrmMain& f) { return f.FEngine ? &TAutomaticEngine::XmlMask() : nullptr; }
+    static QString OutgoingFolder(const TfrmMain& f) { return f.FEngine->Settings().CartellaDaInviare; }
 };
 using Access = TfrmMainTestAccess;

@@ -75,8 +75,9 @@ public:
     // Whether the outgoing folder holds no invoice file (.xml, .p7m) any more.
     bool NoInvoiceLeft() const
     {
+        // Extensions match without regard to case, as the cycle's do ("rotta.XML" is an invoice).
         for (const QString& name : Files(FOutgoing))
-            if (name.endsWith(".xml") || name.endsWith(".p7m"))
+            if (name.endsWith(".xml", Qt::CaseInsensitive) || name.endsWith(".p7m", Qt::CaseInsensitive))
                 return false;
         return true;
     }

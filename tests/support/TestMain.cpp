@@ -3,11 +3,16 @@
 
 #include <QCoreApplication>
 
+#include "tests/support/EndToEnd.h"
+
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
+    const TServicePortHold portHold = HoldServicePortWhenDeclared(argc, argv);
+    if (portHold.Failed)
+        return 1;
     QCoreApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }
