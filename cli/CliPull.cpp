@@ -42,13 +42,13 @@ namespace {
 int RunPull(const TCommandContext& context)
 {
     TPullOptions options;
-    options.Folder = FolderArgument(context.Parser.value(QStringLiteral("into")), TSetting::CartellaRicevute,
-                                    QStringLiteral("--into FOLDER"));
     options.Since = DateOption(context.Parser, QStringLiteral("since"));
     options.MaxDocuments = IntegerOption(context.Parser, QStringLiteral("max"), 0);
     if (context.Parser.isSet(QStringLiteral("max")) && options.MaxDocuments < 1)
         throw EUsageError(QStringLiteral("--max: '%1' is not a count of at least 1")
                               .arg(context.Parser.value(QStringLiteral("max"))));
+    options.Folder = FolderArgument(context.Parser.value(QStringLiteral("into")), TSetting::CartellaRicevute,
+                                    QStringLiteral("--into FOLDER"));
     const std::unique_ptr<TDVBackendService> client = ConfiguredClient();
 
     // Progress is for a person watching; a scheduled run's log gets the summary only.
