@@ -15,14 +15,14 @@
 #include "tests/support/TestClient.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -57,7 +57,8 @@ public:
                           {QStringLiteral("--cert"), pki.ServerCert, QStringLiteral("--key"), pki.ServerKey,
                            QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--user"),
                            QLatin1String(kTestUsername), QStringLiteral("--password"),
-                           QLatin1String(kTestPassword), QStringLiteral("--received"), QString::number(count)});
+                           QLatin1String(kTestPassword), QStringLiteral("--received"),
+                           QString::number(count)});
         if (!FSubstitute.waitForReadyRead(120000)) {
             std::fprintf(stderr, "the substitute backend did not start: %s\n",
                          FSubstitute.readAllStandardError().constData());
@@ -185,7 +186,8 @@ int main(int argc, char** argv)
     const QStringList counts =
         arguments.isEmpty() ? QStringList{QStringLiteral("500"), QStringLiteral("10000")} : arguments;
     for (const char* kind : {"--one", "--passes"}) {
-        std::printf("%s\n", kind == QLatin1String("--one") ? "vorn-cli pull:" : "received passes (10 s or 200 documents each):");
+        std::printf("%s\n", kind == QLatin1String("--one") ? "vorn-cli pull:"
+                                                           : "received passes (10 s or 200 documents each):");
         std::fflush(stdout);
         for (const QString& count : counts) {
             QProcess one;

@@ -201,7 +201,8 @@ TNewFile TNewFile::AtPath(const QByteArray& path, mode_t mode)
 TNewFile TNewFile::Beside(const QByteArray& target, mode_t mode)
 {
     const qsizetype slash = target.lastIndexOf('/');
-    return InFolder(FolderOf(target), '.' + target.mid(slash + 1).left(kMaxTargetNameInTemporary) + '.', mode);
+    return InFolder(FolderOf(target), '.' + target.mid(slash + 1).left(kMaxTargetNameInTemporary) + '.',
+                    mode);
 }
 
 TNewFile TNewFile::InFolder(const QByteArray& folder, const QByteArray& namePrefix, mode_t mode)

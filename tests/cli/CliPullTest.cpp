@@ -122,8 +122,8 @@ TEST_F(PullTest, AFailedInvoiceIsTheOnlyOneAskedForAgain)
 // rest, none twice.
 TEST_F(PullTest, MaxBoundsOneRunAndTheNextFetchesTheRest)
 {
-    const CliRun bounded =
-        Cli.Run({QStringLiteral("pull"), QStringLiteral("--into"), Into, QStringLiteral("--max"), QStringLiteral("2")});
+    const CliRun bounded = Cli.Run({QStringLiteral("pull"), QStringLiteral("--into"), Into,
+                                    QStringLiteral("--max"), QStringLiteral("2")});
     EXPECT_EQ(bounded.ExitCode, 0) << Describe(bounded);
     EXPECT_EQ(bounded.Out, Into + QStringLiteral(": 2 new, 0 already there, 0 failed\n"));
     EXPECT_EQ(bounded.Err, "vorn-cli: stopped after 2 documents (--max); the next pull goes on from there\n");
