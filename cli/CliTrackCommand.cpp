@@ -3,8 +3,6 @@
 #include "backend/DVBackendService.h"
 #include "cli/CliTrack.h"
 
-#include <QDir>
-#include <QFileInfo>
 
 namespace {
 
@@ -17,7 +15,7 @@ int RunTrack(const TCommandContext& context)
     options.Since = since == 0 ? QDate() : DecodeDateTime(since).date();
     options.Refresh = context.Parser.isSet(QStringLiteral("refresh"));
     options.Json = context.Json;
-    options.CacheFile = QFileInfo(ConfigFilePath()).dir().filePath(kTrackCacheFileName);
+    options.CacheFile = TrackCacheFilePath();
     const TTrackResult result = TrackInvoices(*ConfiguredClient(), options);
     Print(result.Output);
     if (!result.Warning.isEmpty())

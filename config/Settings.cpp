@@ -91,6 +91,11 @@ QString LogFilePath()
     return QDir::currentPath() + u'/' + kLogFileName;
 }
 
+QString TrackCacheFilePath()
+{
+    return QDir::currentPath() + u'/' + kTrackCacheFileName;
+}
+
 QString SettingSection(TSetting setting)
 {
     return QLatin1String(EntryOf(setting).Section);

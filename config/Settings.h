@@ -25,13 +25,15 @@ enum class TSetting
     LogLevel,
 };
 
-// The files' names, and their paths in the process's working directory, built anew at each use.
+// The files' names, and their paths in the process's working directory, built anew at each use:
+// the configuration, the log, and the track cache (what became of the sent invoices, shared by
+// vorn-cli track and automatic mode).
 extern const QString kConfigFileName;
 extern const QString kLogFileName;
-// Beside the configuration file: the final states that track has already learned.
 extern const QString kTrackCacheFileName;
 QString ConfigFilePath();
 QString LogFilePath();
+QString TrackCacheFilePath();
 
 // The section and the key that hold a setting, as the file spells them.
 QString SettingSection(TSetting setting);
