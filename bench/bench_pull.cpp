@@ -1,8 +1,10 @@
 // The pull benchmark: vorn-cli's pull of N received invoices (about 1.3 KB each, pages of 100)
 // into an empty folder, over real HTTPS on loopback, then the second pull that finds them all
-// there. The substitute backend runs as a program of its own, so that the peak resident memory
-// measured here is the pull's alone; each count runs in a process of its own for the same reason.
-// Prints time, documents per second and peak RSS per count.
+// there; and the same N through the received passes of automatic mode (RunReceivedPass with its
+// default bounds, one pass after the other as ticks would run them, until a pass brings nothing).
+// The substitute backend runs as a program of its own, so that the peak resident memory measured
+// here is the pull's alone; each count and each kind runs in a process of its own for the same
+// reason. Prints time, documents per second and memory per count.
 //
 // Usage: bench_pull [count ...]     (default: 500 10000)
 
@@ -14,12 +16,15 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -30,26 +35,62 @@ long PeakRssKiB()
     return usage.ru_maxrss;
 }
 
+// The resident memory now.
+long RssKiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (::sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
+// The substitute as a program of its own holding count generated received invoices, and a client
+// signed in to it; the substitute ends with this object.
+class TBenchBackend
+{
+public:
+    explicit TBenchBackend(int count)
+    {
+        const TestPki& pki = SharedTestPki();
+        FSubstitute.start(QStringLiteral(VORN_SUBSTITUTE_PATH),
+                          {QStringLiteral("--cert"), pki.ServerCert, QStringLiteral("--key"), pki.ServerKey,
+                           QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--user"),
+                           QLatin1String(kTestUsername), QStringLiteral("--password"),
+                           QLatin1String(kTestPassword), QStringLiteral("--received"),
+                           QString::number(count)});
+        if (!FSubstitute.waitForReadyRead(120000)) {
+            std::fprintf(stderr, "the substitute backend did not start: %s\n",
+                         FSubstitute.readAllStandardError().constData());
+            return;
+        }
+        const QByteArray listening = FSubstitute.readLine().trimmed();
+        const int port = listening.mid(listening.lastIndexOf(' ') + 1).toInt();
+        FClient = std::make_unique<TDVBackendService>(LoopbackDomain(port), TestTransport(pki));
+        SignInAsTestUser(*FClient);
+    }
+
+    ~TBenchBackend()
+    {
+        FSubstitute.terminate();
+        FSubstitute.waitForFinished();
+    }
+
+    bool Started() const { return FClient != nullptr; }
+    TDVBackendService& Client() { return *FClient; }
+
+private:
+    QProcess FSubstitute;
+    std::unique_ptr<TDVBackendService> FClient;
+};
+
 // One count, in this process: start the substitute, pull twice, print one line.
 int PullOnce(int count)
 {
-    const TestPki& pki = SharedTestPki();
-    QProcess substitute;
-    substitute.start(QStringLiteral(VORN_SUBSTITUTE_PATH),
-                     {QStringLiteral("--cert"), pki.ServerCert, QStringLiteral("--key"), pki.ServerKey,
-                      QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--user"),
-                      QLatin1String(kTestUsername), QStringLiteral("--password"),
-                      QLatin1String(kTestPassword), QStringLiteral("--received"), QString::number(count)});
-    if (!substitute.waitForReadyRead(120000)) {
-        std::fprintf(stderr, "the substitute backend did not start: %s\n",
-                     substitute.readAllStandardError().constData());
+    TBenchBackend backend(count);
+    if (!backend.Started())
         return 1;
-    }
-    const QByteArray listening = substitute.readLine().trimmed();
-    const int port = listening.mid(listening.lastIndexOf(' ') + 1).toInt();
-
-    TDVBackendService client(LoopbackDomain(port), TestTransport(pki));
-    SignInAsTestUser(client);
+    TDVBackendService& client = backend.Client();
 
     QTemporaryDir folder;
     TPullOptions options;
@@ -62,8 +103,6 @@ int PullOnce(int count)
     timer.restart();
     const TPullSummary second = PullReceivedInvoices(client, options, {});
     const double secondSeconds = double(timer.nsecsElapsed()) / 1e9;
-    substitute.terminate();
-    substitute.waitForFinished();
 
     // The three seeded invoices come with the generated ones.
     const qsizetype expected = count + 3;
@@ -80,6 +119,58 @@ int PullOnce(int count)
     return 0;
 }
 
+// One count through the received passes, in this process: as many passes as it takes, each
+// bounded as a tick bounds it, then one pass that finds everything there.
+int PassesOnce(int count)
+{
+    TBenchBackend backend(count);
+    if (!backend.Started())
+        return 1;
+    TDVBackendService& client = backend.Client();
+
+    QTemporaryDir folder;
+    const long baseline = PeakRssKiB();
+    long afterFirst = 0;
+    qsizetype received = 0;
+    qsizetype failed = 0;
+    int passes = 0;
+    double slowest = 0;
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        QElapsedTimer one;
+        one.start();
+        const TReceivedPassResult pass = RunReceivedPass(client, folder.path());
+        slowest = std::max(slowest, double(one.nsecsElapsed()) / 1e9);
+        ++passes;
+        if (passes == 1)
+            afterFirst = RssKiB();
+        if (pass.Skipped || !pass.Stopped.isEmpty()) {
+            std::fprintf(stderr, "count %d: pass %d skipped or stopped: %s\n", count, passes,
+                         qPrintable(pass.Stopped));
+            return 1;
+        }
+        received += pass.New;
+        failed += pass.Failed;
+        if (pass.New == 0)
+            break;
+    }
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    const long last = RssKiB();
+
+    const qsizetype expected = count + 3;
+    if (received != expected || failed != 0) {
+        std::fprintf(stderr, "count %d: the passes received %lld, %lld failed\n", count,
+                     static_cast<long long>(received), static_cast<long long>(failed));
+        return 1;
+    }
+    std::printf("%6lld invoices: %3d passes %7.2f s, %7.1f documents/s, slowest pass %5.2f s; RSS after the "
+                "first pass %6.1f MiB, after the last %6.1f MiB, peak %6.1f MiB (%5.1f MiB before)\n",
+                static_cast<long long>(expected), passes, seconds, double(expected) / seconds, slowest,
+                afterFirst / 1024.0, last / 1024.0, PeakRssKiB() / 1024.0, baseline / 1024.0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -89,15 +180,22 @@ int main(int argc, char** argv)
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     if (arguments.size() == 2 && arguments[0] == QLatin1String("--one"))
         return PullOnce(arguments[1].toInt());
+    if (arguments.size() == 2 && arguments[0] == QLatin1String("--passes"))
+        return PassesOnce(arguments[1].toInt());
 
     const QStringList counts =
         arguments.isEmpty() ? QStringList{QStringLiteral("500"), QStringLiteral("10000")} : arguments;
-    for (const QString& count : counts) {
-        QProcess one;
-        one.setProcessChannelMode(QProcess::ForwardedChannels);
-        one.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--one"), count});
-        if (!one.waitForFinished(-1) || one.exitStatus() != QProcess::NormalExit || one.exitCode() != 0)
-            return 1;
+    for (const char* kind : {"--one", "--passes"}) {
+        std::printf("%s\n", kind == QLatin1String("--one") ? "vorn-cli pull:"
+                                                           : "received passes (10 s or 200 documents each):");
+        std::fflush(stdout);
+        for (const QString& count : counts) {
+            QProcess one;
+            one.setProcessChannelMode(QProcess::ForwardedChannels);
+            one.start(QCoreApplication::applicationFilePath(), {QLatin1String(kind), count});
+            if (!one.waitForFinished(-1) || one.exitStatus() != QProcess::NormalExit || one.exitCode() != 0)
+                return 1;
+        }
     }
     return 0;
 }

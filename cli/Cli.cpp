@@ -1,8 +1,8 @@
 #include "cli/Cli.h"
 
 #include "cli/CliCommand.h"
-#include "config/Settings.h"
 #include "cli/CliPull.h"
+#include "config/Settings.h"
 
 #include <QCommandLineParser>
 
@@ -15,8 +15,9 @@ namespace {
 const std::vector<TCommand>& Commands()
 {
     static const std::vector<TCommand> kCommands = {
-        CheckDatabaseCommand(), SearchIssuedCommand(), SearchReceivedCommand(), StatusCommand(), DownloadCommand(),
-        SetStateCommand(),      SubjectCommand(),      TrackCommand(),          PullCommand(),
+        CheckDatabaseCommand(), SearchIssuedCommand(), SearchReceivedCommand(),
+        StatusCommand(),        DownloadCommand(),     SetStateCommand(),
+        SubjectCommand(),       TrackCommand(),        PullCommand(),
     };
     return kCommands;
 }

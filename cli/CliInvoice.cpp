@@ -75,32 +75,32 @@ int RunSetState(const TCommandContext& context)
 TCommand StatusCommand()
 {
     return {QStringLiteral("status"),
-         {QStringLiteral("ID")},
-         QStringLiteral("Shows the status of invoice ID and its notifications (FAEGetStatusbyId)."),
-         {},
-         RunStatus};
+            {QStringLiteral("ID")},
+            QStringLiteral("Shows the status of invoice ID and its notifications (FAEGetStatusbyId)."),
+            {},
+            RunStatus};
 }
 
 TCommand DownloadCommand()
 {
-    return {QStringLiteral("download"),
-         {QStringLiteral("ID")},
-         QStringLiteral(
-             "Saves the document of invoice ID into the working folder, under the name the backend "
-             "gives it (made a bare file name), or as FILE (FAEGetXmlbyId). An existing file is "
-             "kept unless --force is given."),
-         {{QStringLiteral("kind"), QStringLiteral("K"),
-           QStringLiteral("the kind of document the backend should send")},
-          {QStringLiteral("out"), QStringLiteral("FILE"), QStringLiteral("write the document to FILE")},
-          {QStringLiteral("force"), QString(), QStringLiteral("replace an existing file")}},
-         RunDownload};
+    return {
+        QStringLiteral("download"),
+        {QStringLiteral("ID")},
+        QStringLiteral("Saves the document of invoice ID into the working folder, under the name the backend "
+                       "gives it (made a bare file name), or as FILE (FAEGetXmlbyId). An existing file is "
+                       "kept unless --force is given."),
+        {{QStringLiteral("kind"), QStringLiteral("K"),
+          QStringLiteral("the kind of document the backend should send")},
+         {QStringLiteral("out"), QStringLiteral("FILE"), QStringLiteral("write the document to FILE")},
+         {QStringLiteral("force"), QString(), QStringLiteral("replace an existing file")}},
+        RunDownload};
 }
 
 TCommand SetStateCommand()
 {
     return {QStringLiteral("set-state"),
-         {QStringLiteral("ID"), QStringLiteral("CODE")},
-         QStringLiteral("Sets the management state of invoice ID to CODE (FAEAggiornaStato)."),
-         {},
-         RunSetState};
+            {QStringLiteral("ID"), QStringLiteral("CODE")},
+            QStringLiteral("Sets the management state of invoice ID to CODE (FAEAggiornaStato)."),
+            {},
+            RunSetState};
 }

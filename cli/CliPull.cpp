@@ -12,9 +12,11 @@
 QString PullProblemCliText(const TPullProblem& problem)
 {
     static const QHash<TPullFault, QString> kTexts = {
-        {TPullFault::NoIdentifier, QStringLiteral("invoice %1 (%2): the backend listed it without a usable identifier")},
+        {TPullFault::NoIdentifier,
+         QStringLiteral("invoice %1 (%2): the backend listed it without a usable identifier")},
         {TPullFault::Refused, QStringLiteral("invoice %1 (%2): %3")},
-        {TPullFault::RefusedWithoutMessage, QStringLiteral("invoice %1 (%2): the backend refused it without a message")},
+        {TPullFault::RefusedWithoutMessage,
+         QStringLiteral("invoice %1 (%2): the backend refused it without a message")},
         {TPullFault::EmptyDocument, QStringLiteral("invoice %1 (%2): the backend sent an empty document")},
         {TPullFault::CannotWrite, QStringLiteral("invoice %1 (%2): cannot write %3: %4")},
         {TPullFault::NamesTaken, QStringLiteral("invoice %1 (%2): %3 and %4 are taken by other files")},
@@ -22,7 +24,8 @@ QString PullProblemCliText(const TPullProblem& problem)
         {TPullFault::TotalNotACount, QStringLiteral("the backend's total '%1' is not a count")},
         {TPullFault::ListedFewer, QStringLiteral("the backend listed %1 of %2 invoices, then none")},
         {TPullFault::NothingNew,
-         QStringLiteral("the backend's page at %1 brought no invoice not listed before; the pull stops there")},
+         QStringLiteral(
+             "the backend's page at %1 brought no invoice not listed before; the pull stops there")},
         {TPullFault::DiskFull,
          QStringLiteral("the disk of %1 has %2 MiB free; the pull stops before it leaves less than %3 MiB")},
         {TPullFault::NotAFolder, QStringLiteral("%1 is not a folder")},
@@ -44,13 +47,13 @@ namespace {
 int RunPull(const TCommandContext& context)
 {
     TPullOptions options;
-    options.Folder = FolderArgument(context.Parser.value(QStringLiteral("into")), TSetting::CartellaRicevute,
-                                    QStringLiteral("--into FOLDER"));
     options.Since = DateOption(context.Parser, QStringLiteral("since"));
     options.MaxDocuments = IntegerOption(context.Parser, QStringLiteral("max"), 0);
     if (context.Parser.isSet(QStringLiteral("max")) && options.MaxDocuments < 1)
         throw EUsageError(QStringLiteral("--max: '%1' is not a count of at least 1")
                               .arg(context.Parser.value(QStringLiteral("max"))));
+    options.Folder = FolderArgument(context.Parser.value(QStringLiteral("into")), TSetting::CartellaRicevute,
+                                    QStringLiteral("--into FOLDER"));
     const std::unique_ptr<TDVBackendService> client = ConfiguredClient();
 
     // Progress is for a person watching; a scheduled run's log gets the summary only.

@@ -29,17 +29,17 @@ int RunSubject(const TCommandContext& context)
 TCommand CheckDatabaseCommand()
 {
     return {QStringLiteral("check-database"),
-         {},
-         QStringLiteral("Shows what the backend knows of the configured database (VR_CheckDatabase)."),
-         {},
-         RunCheckDatabase};
+            {},
+            QStringLiteral("Shows what the backend knows of the configured database (VR_CheckDatabase)."),
+            {},
+            RunCheckDatabase};
 }
 
 TCommand SubjectCommand()
 {
     return {QStringLiteral("subject"),
-         {QStringLiteral("CF")},
-         QStringLiteral("Prints the backend's subject code for the tax code CF (GetCodiceSoggetto)."),
-         {},
-         RunSubject};
+            {QStringLiteral("CF")},
+            QStringLiteral("Prints the backend's subject code for the tax code CF (GetCodiceSoggetto)."),
+            {},
+            RunSubject};
 }

@@ -87,7 +87,8 @@ int RunSearchReceived(const TCommandContext& context)
                           QStringLiteral("FatturaNumero"), QStringLiteral("FatturaImporto"),
                           QStringLiteral("CedenteAnagrafica"), QStringLiteral("RicezioneData"),
                           QStringLiteral("StatoGestionale")}));
-    PrintLine(QStringLiteral("%1 invoice(s) of %2").arg(search->Fatture().size()).arg(search->NumeroTotale()));
+    PrintLine(
+        QStringLiteral("%1 invoice(s) of %2").arg(search->Fatture().size()).arg(search->NumeroTotale()));
     return kExitOk;
 }
 
@@ -123,18 +124,18 @@ std::vector<TOptionSpec> SearchOptions(const QString& dateMeaning)
 TCommand SearchIssuedCommand()
 {
     return {QStringLiteral("search-issued"),
-         {},
-         QStringLiteral("Lists issued invoices that match the filters (FAEAttivaSearch)."),
-         SearchOptions(QStringLiteral("sending date")),
-         RunSearchIssued};
+            {},
+            QStringLiteral("Lists issued invoices that match the filters (FAEAttivaSearch)."),
+            SearchOptions(QStringLiteral("sending date")),
+            RunSearchIssued};
 }
 
 TCommand SearchReceivedCommand()
 {
     return {QStringLiteral("search-received"),
-         {},
-         QStringLiteral("Lists received invoices that match the filters, with the backend's total count "
-                        "(FAEPassivaSearch)."),
-         SearchOptions(QStringLiteral("receipt date")),
-         RunSearchReceived};
+            {},
+            QStringLiteral("Lists received invoices that match the filters, with the backend's total count "
+                           "(FAEPassivaSearch)."),
+            SearchOptions(QStringLiteral("receipt date")),
+            RunSearchReceived};
 }

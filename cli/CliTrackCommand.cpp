@@ -3,8 +3,6 @@
 #include "backend/DVBackendService.h"
 #include "cli/CliTrack.h"
 
-#include <QDir>
-#include <QFileInfo>
 
 namespace {
 
@@ -30,18 +28,18 @@ int RunTrack(const TCommandContext& context)
 TCommand TrackCommand()
 {
     return {QStringLiteral("track"),
-         {QStringLiteral("[FOLDER]")},
-         QStringLiteral(
-             "Shows what became of each invoice archived in the Inviate folder of the outgoing folder "
-             "FOLDER (default: %2 of the configuration file): its queue identifier, read "
-             "from the archive name, its status code and its latest notification (FAEGetStatusbyId). "
-             "Invoices refused by the exchange (NS) need action: they are listed first, marked with "
-             "\"!\", and the exit status is 3. Final states (RC, NS, DT, NE, AT) are kept in %1 beside "
-             "the configuration file and not asked again.")
-             .arg(kTrackCacheFileName, SettingKey(TSetting::CartellaDaInviare)),
-         {{QStringLiteral("since"), QStringLiteral("DATE"),
-           QStringLiteral("only archive files modified on or after DATE (yyyy-mm-dd)")},
-          {QStringLiteral("refresh"), QString(),
-           QStringLiteral("ask the backend even for known final states")}},
-         RunTrack};
+            {QStringLiteral("[FOLDER]")},
+            QStringLiteral(
+                "Shows what became of each invoice archived in the Inviate folder of the outgoing folder "
+                "FOLDER (default: %2 of the configuration file): its queue identifier, read "
+                "from the archive name, its status code and its latest notification (FAEGetStatusbyId). "
+                "Invoices refused by the exchange (NS) need action: they are listed first, marked with "
+                "\"!\", and the exit status is 3. Final states (RC, NS, DT, NE, AT) are kept in %1 beside "
+                "the configuration file and not asked again.")
+                .arg(kTrackCacheFileName, SettingKey(TSetting::CartellaDaInviare)),
+            {{QStringLiteral("since"), QStringLiteral("DATE"),
+              QStringLiteral("only archive files modified on or after DATE (yyyy-mm-dd)")},
+             {QStringLiteral("refresh"), QString(),
+              QStringLiteral("ask the backend even for known final states")}},
+            RunTrack};
 }

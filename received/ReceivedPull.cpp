@@ -25,11 +25,13 @@ QString PullProblemText(const TPullProblem& problem)
 {
     static const QHash<TPullFault, QString> kTexts = {
         {TPullFault::NoIdentifier,
-         QStringLiteral("Fattura ricevuta %1 (%2) non scaricata: il server l'ha elencata senza un identificativo "
-                        "utilizzabile")},
+         QStringLiteral(
+             "Fattura ricevuta %1 (%2) non scaricata: il server l'ha elencata senza un identificativo "
+             "utilizzabile")},
         {TPullFault::Refused, QStringLiteral("Fattura ricevuta %1 (%2) non scaricata: %3")},
         {TPullFault::RefusedWithoutMessage,
-         QStringLiteral("Fattura ricevuta %1 (%2) non scaricata: il server l'ha rifiutata senza un messaggio")},
+         QStringLiteral(
+             "Fattura ricevuta %1 (%2) non scaricata: il server l'ha rifiutata senza un messaggio")},
         {TPullFault::EmptyDocument,
          QStringLiteral("Fattura ricevuta %1 (%2) non scaricata: il server ha inviato un documento vuoto")},
         {TPullFault::CannotWrite,
@@ -38,7 +40,8 @@ QString PullProblemText(const TPullProblem& problem)
          QStringLiteral("Fattura ricevuta %1 (%2) non scaricata: i nomi %3 e %4 sono già di altri file")},
         {TPullFault::ListFailed, QStringLiteral("Elenco delle fatture ricevute interrotto dopo %1: %2")},
         {TPullFault::TotalNotACount,
-         QStringLiteral("Elenco delle fatture ricevute interrotto: il totale '%1' del server non è un numero")},
+         QStringLiteral(
+             "Elenco delle fatture ricevute interrotto: il totale '%1' del server non è un numero")},
         {TPullFault::ListedFewer,
          QStringLiteral("Elenco delle fatture ricevute interrotto: il server ne ha elencate %1 di %2, poi "
                         "nessuna")},
@@ -63,7 +66,8 @@ QString PullProblemText(const TPullProblem& problem)
     return text;
 }
 
-EPullError::EPullError(TPullProblem problem) : EVornError(PullProblemText(problem)), FProblem(std::move(problem))
+EPullError::EPullError(TPullProblem problem)
+    : EVornError(PullProblemText(problem)), FProblem(std::move(problem))
 {}
 
 namespace {
@@ -165,7 +169,8 @@ void RemoveLeftTemporaries(const QString& folder)
     for (const QString& name : names) {
         const QString random = name.mid(kPullTemporaryPrefix.size());
         if (random.size() != TNewFile::kTemporaryRandomLength ||
-            !std::all_of(random.begin(), random.end(), [](QChar c) { return c.isLetterOrNumber() && c < u'\x80'; }))
+            !std::all_of(random.begin(), random.end(),
+                         [](QChar c) { return c.isLetterOrNumber() && c < u'\x80'; }))
             continue;
         const QByteArray path = QFile::encodeName(dir.filePath(name));
         struct stat info;
@@ -244,7 +249,8 @@ TOneInvoice PullOne(TDVBackendService& client, const TPullOptions& options, cons
         return Failure(fattura, TPullFault::EmptyDocument);
     const qint64 free = FreeBytes(options.Folder);
     if (free >= 0 && free - content.size() < options.MinFreeBytes)
-        return {TOutcome::DiskFull, {TPullFault::DiskFull, {options.Folder, MiB(free), MiB(options.MinFreeBytes)}}};
+        return {TOutcome::DiskFull,
+                {TPullFault::DiskFull, {options.Folder, MiB(free), MiB(options.MinFreeBytes)}}};
 
     const QString name = SafeDocumentFileName(suggested, id);
     const QByteArray temporaryPrefix = QFile::encodeName(kPullTemporaryPrefix);
@@ -316,7 +322,8 @@ TPullSummary PullReceivedInvoices(TDVBackendService& client, const TPullOptions&
         }
         if (page->Fatture().empty()) {
             if (offset < total)
-                summary.Stopped = {TPullFault::ListedFewer, {QString::number(offset), QString::number(total)}};
+                summary.Stopped = {TPullFault::ListedFewer,
+                                   {QString::number(offset), QString::number(total)}};
             break;
         }
 

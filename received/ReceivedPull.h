@@ -38,12 +38,14 @@ enum class TPullFault
     EmptyDocument,         // -
     CannotWrite,           // path, reason
     NamesTaken,            // name, name with the identifier
+
     // The listing stopped before the backend's total; what was pulled stays.
     ListFailed,     // offset, message
     TotalNotACount, // the backend's total
     ListedFewer,    // offset, total
     NothingNew,     // offset: the page brought no identifier this run had not seen
-    DiskFull,       // folder, free bytes, bytes kept free
+    DiskFull,       // folder, free MiB, MiB kept free
+
     // The folder or its index cannot be used (EPullError).
     NotAFolder,     // folder
     IndexNotLocked, // path, reason
@@ -79,9 +81,9 @@ inline constexpr qint64 kPullMinFreeBytes = qint64(64) << 20;
 struct TPullOptions
 {
     QString Folder;
-    TDateTime Since = 0;   // receipt date from that day on; 0: every invoice
-    qint32 PageSize = 100; // asked of each search; the backend may send fewer
-    qint64 Offset = 0;     // where the listing starts (where a cut run stopped)
+    TDateTime Since = 0;        // receipt date from that day on; 0: every invoice
+    qint32 PageSize = 100;      // asked of each search; the backend may send fewer
+    qint64 Offset = 0;          // where the listing starts (where a cut run stopped)
     qsizetype MaxDocuments = 0; // documents asked of the backend, at most; 0: no bound
     // The run is cut once this moment has passed (checked before each page and each document).
     std::optional<std::chrono::steady_clock::time_point> Deadline;
@@ -91,13 +93,13 @@ struct TPullOptions
 
 struct TPullSummary
 {
-    qsizetype New = 0;          // written into the folder by this pull
-    qsizetype AlreadyThere = 0; // pulled before (or written before the index could say so)
-    qsizetype Failed = 0;       // the next pull tries them again
+    qsizetype New = 0;                   // written into the folder by this pull
+    qsizetype AlreadyThere = 0;          // pulled before (or written before the index could say so)
+    qsizetype Failed = 0;                // the next pull tries them again
     std::optional<TPullProblem> Stopped; // why the listing stopped before the backend's total
-    bool Skipped = false;       // the index was held by another pull (WaitForIndex false)
-    bool Cut = false;           // the deadline or MaxDocuments came first; NextOffset goes on
-    qint64 NextOffset = 0;      // where the next run goes on: the start of the page it was cut in
+    bool Skipped = false;                // the index was held by another pull (WaitForIndex false)
+    bool Cut = false;                    // the deadline or MaxDocuments came first; NextOffset goes on
+    qint64 NextOffset = 0;               // where the next run goes on: the start of the page it was cut in
 };
 
 struct TPullReport

@@ -88,11 +88,11 @@ TEST(CliDocumentTest, TheProgramsOwnFilesAreNeverWritten)
         const char* Name;
         bool Own;
     } cases[] = {
-        {"VORN_Automatic.ini", true},        {"VORN_Automatic.log", true},
-        {"VORN_Automatic.log.st", true},     {"VORN_Automatic.track.json", true},
-        {".vorn-pull.index", true},          {".vorn-pull.part.Ab3dEf6hIj9L", true},
-        {".vorn-dispatch.lock", true},       {".vorn-dispatch.journal", true},
-        {"VORN_Automatic.ini.xml", false},   {"vorn_automatic.ini", false},
+        {"VORN_Automatic.ini", true},       {"VORN_Automatic.log", true},
+        {"VORN_Automatic.log.st", true},    {"VORN_Automatic.track.json", true},
+        {".vorn-pull.index", true},         {".vorn-pull.part.Ab3dEf6hIj9L", true},
+        {".vorn-dispatch.lock", true},      {".vorn-dispatch.journal", true},
+        {"VORN_Automatic.ini.xml", false},  {"vorn_automatic.ini", false},
         {"IT01234567890_00001.xml", false},
     };
     for (const auto& c : cases) {

@@ -17,7 +17,8 @@ TEST(CliFormatTest, ControlCharactersNeverReachTheTerminal)
         QString Replaced; // TLineBreaks::Replace
     } cases[] = {
         {QStringLiteral("Caffè €.xml"), QStringLiteral("Caffè €.xml"), QStringLiteral("Caffè €.xml")},
-        {QStringLiteral("\x1b[2J\x1b]0;titolo\x07"), r + "[2J" + r + "]0;titolo" + r, r + "[2J" + r + "]0;titolo" + r},
+        {QStringLiteral("\x1b[2J\x1b]0;titolo\x07"), r + "[2J" + r + "]0;titolo" + r,
+         r + "[2J" + r + "]0;titolo" + r},
         {QStringLiteral("a\u009b31mb\u0085c"), "a" + r + "31mb" + r + "c", "a" + r + "31mb" + r + "c"},
         {QStringLiteral("del\x7f\u00a0"), "del" + r + QChar(0xA0), "del" + r + QChar(0xA0)},
         {QStringLiteral("riga\nfalsa\r\t"), "riga\nfalsa" + r + r, "riga" + r + "falsa" + r + r},
@@ -36,7 +37,8 @@ TEST(CliFormatTest, ABackendTextCannotAddALine)
     EXPECT_EQ(FormatNameValueLines({QStringLiteral("Stato"), QStringLiteral("Id")},
                                    {QStringLiteral("RC\nEsito: OK"), QStringLiteral("7")}),
               QStringLiteral("Stato: RC Esito: OK\nId:    7\n"));
-    EXPECT_EQ(FormatTable({QStringLiteral("Nome")}, {{QStringLiteral("a\r\nb")}}), QStringLiteral("Nome\na  b\n"));
+    EXPECT_EQ(FormatTable({QStringLiteral("Nome")}, {{QStringLiteral("a\r\nb")}}),
+              QStringLiteral("Nome\na  b\n"));
 }
 
 } // namespace

@@ -118,6 +118,21 @@ TEST_F(PullTest, AFailedInvoiceIsTheOnlyOneAskedForAgain)
     EXPECT_FALSE(QFile::exists(QDir(Into).filePath(QStringLiteral("vuota.xml"))));
 }
 
+// --max bounds one run, which still exits 0 and says that more is left; the next run fetches the
+// rest, none twice.
+TEST_F(PullTest, MaxBoundsOneRunAndTheNextFetchesTheRest)
+{
+    const CliRun bounded = Cli.Run({QStringLiteral("pull"), QStringLiteral("--into"), Into,
+                                    QStringLiteral("--max"), QStringLiteral("2")});
+    EXPECT_EQ(bounded.ExitCode, 0) << Describe(bounded);
+    EXPECT_EQ(bounded.Out, Into + QStringLiteral(": 2 new, 0 already there, 0 failed\n"));
+    EXPECT_EQ(bounded.Err, "vorn-cli: stopped after 2 documents (--max); the next pull goes on from there\n");
+    const CliRun rest = Pull();
+    EXPECT_EQ(rest.ExitCode, 0) << Describe(rest);
+    EXPECT_EQ(rest.Out, Into + QStringLiteral(": 5 new, 2 already there, 0 failed\n"));
+    EXPECT_EQ(Sent("FAEGetXmlbyId", "idcoda").size(), 7u);
+}
+
 // Two pulls released at the same moment: one fetches, the other finds everything there; no
 // document twice, no temporary left.
 TEST_F(PullTest, TwoPullsAtOnceFetchEachDocumentOnce)

@@ -13,7 +13,7 @@ TEST_F(CliUsageTest, HelpExplainsEveryCommand)
     for (const char* text :
          {"check-database", "search-issued", "search-received", "status ID", "download", "set-state ID CODE",
           "subject CF", "--invoice-from DATE", "--customer-name", "--id-to", "--kind K", "--out FILE",
-          "track [OPTIONS] [FOLDER]", "--refresh", "pull [OPTIONS]", "--into FOLDER", "--json",
+          "track [OPTIONS] [FOLDER]", "--refresh", "pull [OPTIONS]", "--into FOLDER", "--max N", "--json",
           "VORN_Automatic.ini", "Exit status"})
         EXPECT_TRUE(run.Out.contains(QLatin1String(text))) << text;
 
@@ -61,6 +61,7 @@ TEST_F(CliUsageTest, WrongCommandLinesExitTwo)
          "vorn-cli: no folder: give --into FOLDER, or set CartellaRicevute in section FE of "
          "VORN_Automatic.ini\n"},
         {{"pull", "cartella"}, "vorn-cli: usage: vorn-cli [--json] pull [OPTIONS]\n"},
+        {{"pull", "--max", "0"}, "vorn-cli: --max: '0' is not a count of at least 1\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Arguments.join(u' ').toStdString());

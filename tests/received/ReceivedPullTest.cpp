@@ -1,8 +1,8 @@
 // The pull's bounds and the received pass of automatic mode, in process against the substitute on
 // an ephemeral port: what each run fetches, where it stops, and what the folder holds afterwards.
 
-#include "log/LogFile.h"
 #include "received/ReceivedPull.h"
+#include "log/LogFile.h"
 #include "tests/support/LogEntries.h"
 #include "tests/support/Substitute.h"
 #include "tests/support/TestClient.h"
@@ -13,8 +13,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <limits>
 #include <memory>
 
@@ -129,10 +129,11 @@ TEST_F(ReceivedPullTest, APassLogsEachFailedDocument)
     entries.erase(std::remove_if(entries.begin(), entries.end(),
                                  [](const LogEntry& e) { return e.Tag != QStringLiteral("WRN"); }),
                   entries.end());
-    EXPECT_EQ(entries, std::vector<LogEntry>{Warning(
-                           QStringLiteral("Fattura ricevuta %1 (vuota.xml) non scaricata: il server ha inviato un "
-                                          "documento vuoto")
-                               .arg(QString::fromStdString(empty)))});
+    EXPECT_EQ(entries,
+              std::vector<LogEntry>{Warning(
+                  QStringLiteral("Fattura ricevuta %1 (vuota.xml) non scaricata: il server ha inviato un "
+                                 "documento vuoto")
+                      .arg(QString::fromStdString(empty)))});
 }
 
 // The pull's bounds: a disk that would keep less than its reserve stops it before anything is
