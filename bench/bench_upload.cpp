@@ -130,9 +130,10 @@ int main(int argc, char** argv)
             return 1;
     }
 
-    QStringList oneProcess;
+    // Without --fail-early the exit status is that of the last transfer only.
+    QStringList oneProcess = {QStringLiteral("--fail-early")};
     for (const QString& path : files) {
-        if (!oneProcess.isEmpty())
+        if (oneProcess.size() > 1)
             oneProcess << QStringLiteral("--next");
         oneProcess << QStringLiteral("-H") << QStringLiteral("Connection: close")
                    << CurlUpload(pki, path, client->BaseUrl());
