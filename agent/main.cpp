@@ -19,7 +19,8 @@ const char kUsage[] = "Usage: vorn-agent [--once]\n"
                       "    -h, --help   show this help\n"
                       "\n"
                       "Without --once it checks the folder at the configured interval until SIGTERM or\n"
-                      "SIGINT, which end it after the invoice in hand; SIGHUP reads the settings again.\n";
+                      "SIGINT, which end it within seconds (an upload in progress is cut off, its invoice\n"
+                      "stays); SIGHUP reads the settings again.\n";
 
 } // namespace
 

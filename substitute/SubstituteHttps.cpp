@@ -517,6 +517,9 @@ bool HttpsServer::Impl::ServeRequests(SSL* ssl, int number)
         } catch (const std::exception& e) {
             answer = HttpAnswer{500, std::nullopt, {{"Content-Type", "text/plain; charset=utf-8"}}, e.what()};
         }
+        // A client that asked to close is told the connection ends, so that it does not try it again.
+        if (WantsClose(request) && !HasHeader(answer.Headers, "Connection"))
+            answer.Headers.emplace_back("Connection", "close");
         if (!WaitUnlessStopping(answer.Delay))
             return false;
         if (answer.DropConnection)

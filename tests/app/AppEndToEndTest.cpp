@@ -110,7 +110,8 @@ TEST_F(AppEndToEndTest, AutomaticStartArchivesTheInvoicesAndLogsTheRun)
 
     Start();
     ASSERT_TRUE(WaitUntil([&] { return NoInvoiceLeft(); }, 60000)) << Diagnostics().toStdString();
-    ASSERT_TRUE(WaitUntil([&] { return Logged("InviaFattura: rotta.XML"); }, 10000));
+    // A stop would cut off the upload in progress: it comes once the refusal is archived.
+    ASSERT_TRUE(WaitUntil([&] { return QFile::exists(Folders->InErrori("rotta.XML_ERRORE.log")); }, 10000));
     EXPECT_EQ(Stop(SIGTERM), 0) << Diagnostics().toStdString();
 
     const auto invoices = Backend->Invoices();

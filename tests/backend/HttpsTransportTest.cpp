@@ -5,12 +5,17 @@
 #include "tests/support/BackendTest.h"
 
 #include <QElapsedTimer>
-#include <atomic>
-#include <thread>
 #include <arpa/inet.h>
+#include <atomic>
+#include <cstdlib>
 #include <netinet/in.h>
+#include <optional>
+#include <poll.h>
+#include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -314,4 +319,123 @@ TEST(HttpsTransport, AServerThatRefusesResumptionStillGetsEveryRequest)
     ASSERT_EQ(requests.size(), 3u);
     for (const auto& request : requests)
         EXPECT_FALSE(request.TlsResumed);
+}
+
+namespace {
+
+// An https proxy on loopback as offices have them: "CONNECT host:port", then the bytes both ways.
+// Every tunnel leads to the loopback port asked for, whatever the host.
+class TConnectProxy
+{
+public:
+    TConnectProxy() : FListener(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(listen(FListener, 16), 0);
+        EXPECT_EQ(getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        FPort = ntohs(address.sin_port);
+        FAcceptor = std::thread([this] {
+            for (;;) {
+                const int client = accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
+                if (client < 0)
+                    return;
+                ++FTunnels;
+                FRelays.emplace_back([client] { Relay(client); });
+            }
+        });
+    }
+    ~TConnectProxy()
+    {
+        shutdown(FListener, SHUT_RDWR);
+        FAcceptor.join();
+        for (std::thread& relay : FRelays)
+            relay.join();
+        close(FListener);
+    }
+
+    int Port() const { return FPort; }
+    int Tunnels() const { return FTunnels; }
+
+private:
+    static void Relay(int client)
+    {
+        std::string head;
+        char byte;
+        while (head.find("\r\n\r\n") == std::string::npos && read(client, &byte, 1) == 1)
+            head += byte;
+        const std::size_t colon = head.find(':');
+        const int port = colon == std::string::npos ? 0 : atoi(head.c_str() + colon + 1);
+        const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(uint16_t(port));
+        const char established[] = "HTTP/1.1 200 Connection established\r\n\r\n";
+        if (head.rfind("CONNECT ", 0) == 0 &&
+            connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            write(client, established, sizeof established - 1) == ssize_t(sizeof established - 1)) {
+            pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            char buffer[16384];
+            for (bool open = true; open && poll(ends, 2, 30000) > 0;)
+                for (int i = 0; i < 2 && open; ++i)
+                    if (ends[i].revents != 0) {
+                        const ssize_t got = read(ends[i].fd, buffer, sizeof buffer);
+                        open = got > 0 && write(ends[1 - i].fd, buffer, size_t(got)) == got;
+                    }
+        }
+        close(server);
+        close(client);
+    }
+
+    int FListener;
+    int FPort = 0;
+    std::atomic<int> FTunnels{0};
+    std::thread FAcceptor;
+    std::vector<std::thread> FRelays;
+};
+
+// The proxy variables of the process for one test, put back afterwards.
+class TProxyEnvironment
+{
+public:
+    explicit TProxyEnvironment(const std::string& httpsProxy)
+    {
+        for (const char* name : {"https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY", "all_proxy", "ALL_PROXY"}) {
+            const char* value = getenv(name);
+            FSaved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+            unsetenv(name);
+        }
+        setenv("https_proxy", httpsProxy.c_str(), 1);
+    }
+    ~TProxyEnvironment()
+    {
+        for (const auto& [name, value] : FSaved)
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> FSaved;
+};
+
+} // namespace
+
+TEST_F(HttpsTransportTest, ThroughAnHttpsProxyTheSessionsResumeToo)
+{
+    TConnectProxy proxy;
+    const TProxyEnvironment environment("http://127.0.0.1:" + std::to_string(proxy.Port()));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Post().StatusCode, 200);
+    EXPECT_EQ(proxy.Tunnels(), 3) << "every request a tunnel of its own";
+    const auto requests = Backend.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_FALSE(requests[0].TlsResumed);
+    EXPECT_TRUE(requests[1].TlsResumed);
+    EXPECT_TRUE(requests[2].TlsResumed);
 }
