@@ -367,7 +367,7 @@ TEST_F(InstallTreeTest, TheCompletionOffersCommandsOptionsAndPaths)
         {"vorn-cli --json st", "status "},
         {"vorn-cli --j", "--json "},
         {"vorn-cli track --", "--help --json --refresh --since "},
-        {"vorn-cli pull --i", "--into "},
+        {"vorn-cli pull --", "--help --into --json --max --since "},
         {"vorn-cli download --", "--force --help --json --kind --out "},
         {"vorn-cli download --out ", "fattura.xml uscita "},
         {"vorn-cli pull --into ", "uscita "},
