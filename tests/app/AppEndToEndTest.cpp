@@ -350,7 +350,7 @@ INSTANTIATE_TEST_SUITE_P(
 // received folder: the index's lock lets one pull at a time in, so each document is fetched once.
 TEST_F(AppEndToEndTest, AWindowAnAgentAndTheCommandLinePullEachDocumentOnce)
 {
-    constexpr int kGenerated = 300;
+    constexpr int kGenerated = 200;
     for (int i = 1; i <= kGenerated; ++i)
         Backend->AddReceivedInvoice(QStringLiteral("IT01111111111_G%1.xml").arg(i, 6, 10, QLatin1Char('0'))
                                         .toStdString(),
