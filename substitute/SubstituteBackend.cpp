@@ -143,6 +143,12 @@ std::vector<StoredInvoice> Backend::ReceivedInvoices() const
     return invoices;
 }
 
+std::map<std::string, int> Backend::Downloads() const
+{
+    std::lock_guard<std::mutex> guard(FImpl->Lock);
+    return FImpl->Ops.Downloads();
+}
+
 std::string Backend::AddIssuedInvoice(const std::string& fileName, const std::string& content)
 {
     std::lock_guard<std::mutex> guard(FImpl->Lock);
@@ -214,7 +220,9 @@ HttpAnswer Backend::Impl::Handle(const HttpRequest& http)
         answer.TrickleInterval = scripted.TrickleInterval;
         return answer;
     }
-    return Serve(request, parseError);
+    HttpAnswer answer = Serve(request, parseError);
+    answer.Delay = Settings.AnswerDelay;
+    return answer;
 }
 
 HttpAnswer Backend::Impl::Serve(const ReceivedRequest& request, const std::string& parseError)

@@ -94,6 +94,8 @@ struct Options
     int MaxPageSize = 0;
     // Session tickets for clients to resume their TLS sessions with; false: every handshake full.
     bool SessionResumption = true;
+    // Each of its own answers waits this long before it is sent, as a slow backend's do.
+    std::chrono::milliseconds AnswerDelay{0};
 };
 
 class Backend
@@ -113,6 +115,9 @@ public:
     void ClearRequests();
     std::vector<StoredInvoice> Invoices() const;         // issued, in order of arrival
     std::vector<StoredInvoice> ReceivedInvoices() const; // received (FAEPassivaSearch)
+    // How many times each identifier's document was asked for (FAEGetXmlbyId answered by the
+    // operation, found or not), by identifier.
+    std::map<std::string, int> Downloads() const;
 
     // Holds an invoice as if it had been uploaded now; returns its queue identifier.
     std::string AddIssuedInvoice(const std::string& fileName, const std::string& content);

@@ -470,6 +470,7 @@ std::string Operations::GetXmlbyId(const ReceivedRequest& request)
 {
     const auto failed = [](const std::string& message) { return JsonObject().Text("Error", message).Dump(); };
     const std::string id = request.Field("idcoda");
+    ++FDownloads[id];
     const std::string kind = request.Field("TipoXML");
     const std::string output = request.Field("TipoFileOut");
     const HeldInvoice* held = Find(id);

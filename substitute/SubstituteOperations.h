@@ -41,6 +41,7 @@ public:
 
     const std::vector<HeldInvoice>& Issued() const { return FIssued; }
     const std::vector<HeldInvoice>& Received() const { return FReceived; }
+    const std::map<std::string, int>& Downloads() const { return FDownloads; }
 
     std::string AddIssued(const std::string& fileName, const std::string& content,
                           const std::string& inversa);
@@ -68,6 +69,7 @@ private:
     std::vector<HeldInvoice> FIssued;
     std::vector<HeldInvoice> FReceived;
     std::map<std::string, std::vector<Notification>> FNotifications; // by IdFattura
+    std::map<std::string, int> FDownloads;                            // FAEGetXmlbyId, by idcoda
     long FLastIdCoda = 0;
     long FLastReceivedId = 0;
 };

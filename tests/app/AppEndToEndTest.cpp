@@ -4,6 +4,7 @@
 #include "config/ConfigFile.h"
 #include "config/Settings.h"
 #include "dispatch/DispatchJournal.h"
+#include "received/ReceivedPull.h"
 #include "substitute/SubstituteBackend.h"
 #include "tests/support/EndToEnd.h"
 #include "tests/support/Files.h"
@@ -21,6 +22,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <map>
 #include <memory>
@@ -39,23 +41,35 @@ protected:
         WriteConfigIn(Dir.path(), level, password);
     }
 
+    // The settings of one program in workDir: the test's outgoing folder unless another is given,
+    // and the received folder when one is.
     void WriteConfigIn(const QString& workDir, const QString& level,
-                       const QString& password = EncodePassword(kTestPassword))
+                       const QString& password = EncodePassword(kTestPassword), const QString& outgoing = {},
+                       const QString& received = {})
     {
         WriteBytes(workDir + "/VORN_Automatic.ini",
                    ("[DLV]\r\nDatabase=" + QString(kTestDatabase) + "\r\nUsername=" + kTestUser +
                     "\r\nPassword=" + password + "\r\nAutomaticMode=1\r\n[FE]\r\nCartellaDaInviare=" +
-                    Folders->Outgoing() + "\r\nCheckIntervalSec=1\r\n[Level]\r\nLevel=" + level + "\r\n")
+                    (outgoing.isEmpty() ? Folders->Outgoing() : outgoing) +
+                    (received.isEmpty() ? QString() : "\r\nCartellaRicevute=" + received) +
+                    "\r\nCheckIntervalSec=1\r\n[Level]\r\nLevel=" + level + "\r\n")
                        .toUtf8());
     }
 
-    static std::unique_ptr<QProcess> Launch(const QString& workDir)
+    // One of the programs (the window's by default) in workDir, its output kept there.
+    static std::unique_ptr<QProcess> Launch(const QString& workDir,
+                                            const QString& program = QStringLiteral(VORN_AUTOMATIC_PROGRAM),
+                                            const QStringList& arguments = {})
     {
         auto process = std::make_unique<QProcess>();
-        process->setProgram(QStringLiteral(VORN_AUTOMATIC_PROGRAM));
+        process->setProgram(program);
+        process->setArguments(arguments);
         process->setWorkingDirectory(workDir);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
+        // Not under a service manager: the agent logs to its file only.
+        environment.remove("JOURNAL_STREAM");
+        environment.remove("INVOCATION_ID");
         process->setProcessEnvironment(environment);
         process->setStandardOutputFile(workDir + "/stdout.txt", QIODevice::Append);
         process->setStandardErrorFile(workDir + "/stderr.txt", QIODevice::Append);
@@ -96,7 +110,10 @@ protected:
         return std::find(messages.begin(), messages.end(), message) != messages.end();
     }
 
-    QString Diagnostics() const { return QString::fromUtf8(ReadBytes(Dir.path() + "/stderr.txt")); }
+    QString Diagnostics(const QString& workDir = {}) const
+    {
+        return QString::fromUtf8(ReadBytes((workDir.isEmpty() ? Dir.path() : workDir) + "/stderr.txt"));
+    }
 
     bool NoInvoiceLeft() const { return Folders->NoInvoiceLeft(); }
 };
@@ -267,12 +284,30 @@ TEST_F(AppEndToEndTest, KilledDuringDispatchEveryInvoiceIsInExactlyOnePlace)
         EXPECT_LE(count, 1 + inFlightAtKill[name]) << name << " was accepted more than once";
 }
 
-// Two copies of the program on one outgoing folder (two sessions, or a double start): one cycle
-// at a time serves it, and every invoice reaches the backend once.
-TEST_F(AppEndToEndTest, TwoProgramsOnOneFolderSendEachInvoiceOnce)
+// Two programs on one outgoing folder (two sessions, a double start, or the window beside the
+// agent of a server): one cycle at a time serves it, and every invoice reaches the backend once.
+struct TTwoPrograms
 {
-    constexpr int kInvoices = 300;
-    for (int i = 0; i < kInvoices; ++i)
+    const char* Name;
+    const char* Second; // the program beside the window
+    int Invoices;
+    // A slow backend keeps the first pass going while the other program starts its ticks.
+    std::chrono::milliseconds AnswerDelay;
+};
+
+class TwoProgramsTest : public AppEndToEndTest, public testing::WithParamInterface<TTwoPrograms>
+{};
+
+TEST_P(TwoProgramsTest, OnOneFolderSendEachInvoiceOnce)
+{
+    const TTwoPrograms& row = GetParam();
+    if (row.AnswerDelay.count() > 0) {
+        substitute::Options options = SubstituteOptions(EndToEndPki(), EndToEndPort());
+        options.AnswerDelay = row.AnswerDelay;
+        Backend.reset();
+        Backend = std::make_unique<substitute::Backend>(options);
+    }
+    for (int i = 0; i < row.Invoices; ++i)
         Folders->Drop(QStringLiteral("IT01234567890_%1.xml").arg(i, 5, 10, QLatin1Char('0')));
     const QString first = Dir.path() + "/primo";
     const QString second = Dir.path() + "/secondo";
@@ -281,18 +316,19 @@ TEST_F(AppEndToEndTest, TwoProgramsOnOneFolderSendEachInvoiceOnce)
         WriteConfigIn(workDir, "warning");
     }
     std::unique_ptr<QProcess> one = Launch(first);
-    std::unique_ptr<QProcess> two = Launch(second);
-    ASSERT_TRUE(WaitUntil([&] { return NoInvoiceLeft(); }, 120000)) << Diagnostics().toStdString();
+    std::unique_ptr<QProcess> two = Launch(second, QString::fromUtf8(row.Second));
+    ASSERT_TRUE(WaitUntil([&] { return NoInvoiceLeft(); }, 120000))
+        << Diagnostics(first).toStdString() << Diagnostics(second).toStdString();
     EXPECT_EQ(Stop(*one, SIGTERM), 0);
     EXPECT_EQ(Stop(*two, SIGTERM), 0);
 
     std::map<std::string, int> acceptances;
     for (const substitute::StoredInvoice& invoice : Backend->Invoices())
         ++acceptances[invoice.FileName];
-    EXPECT_EQ(acceptances.size(), size_t(kInvoices));
+    EXPECT_EQ(acceptances.size(), size_t(row.Invoices));
     for (const auto& [name, count] : acceptances)
         EXPECT_EQ(count, 1) << name;
-    EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()).size(), kInvoices);
+    EXPECT_EQ(InvoiceFolders::Files(Folders->Inviate()).size(), row.Invoices);
 
     // The one that found the folder served said so.
     int skipped = 0;
@@ -302,6 +338,79 @@ TEST_F(AppEndToEndTest, TwoProgramsOnOneFolderSendEachInvoiceOnce)
                 line.Message.startsWith("Invio saltato: la cartella " + Folders->Outgoing()))
                 ++skipped;
     EXPECT_GE(skipped, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Programs, TwoProgramsTest,
+    testing::Values(TTwoPrograms{"TwoWindows", VORN_AUTOMATIC_PROGRAM, 300, std::chrono::milliseconds(0)},
+                    TTwoPrograms{"AWindowAndAnAgent", VORN_AGENT_PROGRAM, 40, std::chrono::milliseconds(100)}),
+    [](const testing::TestParamInfo<TTwoPrograms>& info) { return std::string(info.param.Name); });
+
+// The window, an agent and vorn-cli pull, each with its own working directory and settings, on one
+// received folder: the index's lock lets one pull at a time in, so each document is fetched once.
+TEST_F(AppEndToEndTest, AWindowAnAgentAndTheCommandLinePullEachDocumentOnce)
+{
+    constexpr int kGenerated = 200;
+    for (int i = 1; i <= kGenerated; ++i)
+        Backend->AddReceivedInvoice(QStringLiteral("IT01111111111_G%1.xml").arg(i, 6, 10, QLatin1Char('0'))
+                                        .toStdString(),
+                                    "<f n=\"" + std::to_string(i) + "\"/>", "2024-05-01", "08:00:00");
+    const QString received = Dir.path() + "/ricevute";
+    ASSERT_TRUE(QDir().mkpath(received));
+    const QString window = Dir.path() + "/finestra";
+    const QString agent = Dir.path() + "/agente";
+    const QString cli = Dir.path() + "/riga di comando";
+    for (const QString& workDir : {window, agent, cli}) {
+        // An outgoing folder each, empty: only the received passes meet.
+        const InvoiceFolders outgoing(workDir + "/da inviare");
+        WriteConfigIn(workDir, "normal", EncodePassword(kTestPassword), outgoing.Outgoing(), received);
+    }
+    const auto documents = [&] {
+        return QDir(received).entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression("^[^.]")).size();
+    };
+    std::unique_ptr<QProcess> one = Launch(window);
+    std::unique_ptr<QProcess> two = Launch(agent, QStringLiteral(VORN_AGENT_PROGRAM));
+    // The command line comes while a pass holds the folder, and waits for it.
+    ASSERT_TRUE(WaitUntil([&] { return documents() > 0; }, 60000))
+        << Diagnostics(window).toStdString() << Diagnostics(agent).toStdString();
+    std::unique_ptr<QProcess> three = Launch(cli, QStringLiteral(VORN_CLI_PROGRAM), {"pull"});
+    ASSERT_TRUE(three->waitForFinished(60000));
+    EXPECT_EQ(three->exitCode(), 0) << ReadBytes(cli + "/stderr.txt").toStdString();
+    const std::vector<substitute::StoredInvoice> invoices = Backend->ReceivedInvoices();
+    ASSERT_TRUE(WaitUntil([&] { return documents() == qsizetype(invoices.size()); }, 30000));
+    // A tick more of each, which finds nothing new.
+    QThread::msleep(1500);
+    EXPECT_EQ(Stop(*one, SIGTERM), 0);
+    EXPECT_EQ(Stop(*two, SIGTERM), 0);
+
+    // Every document once, whole, under its name.
+    QStringList expected;
+    for (const substitute::StoredInvoice& invoice : invoices) {
+        const QString name = QString::fromStdString(invoice.FileName);
+        expected << name;
+        EXPECT_EQ(ReadBytes(received + "/" + name).toStdString(), invoice.Content) << invoice.FileName;
+    }
+    expected << kPullIndexFileName;
+    expected.sort();
+    EXPECT_EQ(QDir(received).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+    // Asked for once each, and nothing else asked for.
+    std::map<std::string, int> once;
+    for (const substitute::StoredInvoice& invoice : invoices)
+        once[invoice.IdCoda] = 1;
+    EXPECT_EQ(Backend->Downloads(), once);
+
+    // What the three said they brought adds up to the whole.
+    const QRegularExpression brought("^(\\d+) fatture ricevute in " + QRegularExpression::escape(received) + "$");
+    qsizetype told = 0;
+    for (const QString& workDir : {window, agent})
+        for (const LogEntry& line : Log(workDir))
+            if (const auto match = brought.match(line.Message); line.Tag == "   " && match.hasMatch())
+                told += match.captured(1).toLongLong();
+    const QString summary = QString::fromUtf8(ReadBytes(cli + "/stdout.txt"));
+    const auto cliNew = QRegularExpression("^" + QRegularExpression::escape(received) + ": (\\d+) new, ")
+                            .match(summary);
+    ASSERT_TRUE(cliNew.hasMatch()) << summary.toStdString();
+    EXPECT_EQ(told + cliNew.captured(1).toLongLong(), qsizetype(invoices.size())) << summary.toStdString();
 }
 
 } // namespace
