@@ -123,6 +123,16 @@ int PullOnce(int count)
     return 0;
 }
 
+// The line of a run of passes: their time and rate, the slowest, the memory along the way.
+void PrintPasses(qsizetype expected, int passes, double seconds, double slowest, long afterFirstKiB,
+                 long lastKiB, long baselineKiB)
+{
+    std::printf("%6lld invoices: %3d passes %7.2f s, %7.1f documents/s, slowest pass %5.2f s; RSS after the "
+                "first pass %6.1f MiB, after the last %6.1f MiB, peak %6.1f MiB (%5.1f MiB before)\n",
+                static_cast<long long>(expected), passes, seconds, double(expected) / seconds, slowest,
+                afterFirstKiB / 1024.0, lastKiB / 1024.0, PeakRssKiB() / 1024.0, baselineKiB / 1024.0);
+}
+
 // One count through the received passes, in this process: as many passes as it takes, each
 // bounded as a tick bounds it, then one pass that finds everything there.
 int PassesOnce(int count)
@@ -168,10 +178,7 @@ int PassesOnce(int count)
                      static_cast<long long>(received), static_cast<long long>(failed));
         return 1;
     }
-    std::printf("%6lld invoices: %3d passes %7.2f s, %7.1f documents/s, slowest pass %5.2f s; RSS after the "
-                "first pass %6.1f MiB, after the last %6.1f MiB, peak %6.1f MiB (%5.1f MiB before)\n",
-                static_cast<long long>(expected), passes, seconds, double(expected) / seconds, slowest,
-                afterFirst / 1024.0, last / 1024.0, PeakRssKiB() / 1024.0, baseline / 1024.0);
+    PrintPasses(expected, passes, seconds, slowest, afterFirst, last, baseline);
     return 0;
 }
 
@@ -242,10 +249,7 @@ int EnginePassesOnce(int count)
                      static_cast<long long>(observer.Received));
         return 1;
     }
-    std::printf("%6lld invoices: %3d passes %7.2f s, %7.1f documents/s, slowest pass %5.2f s; RSS after the "
-                "first pass %6.1f MiB, after the last %6.1f MiB, peak %6.1f MiB (%5.1f MiB before)\n",
-                static_cast<long long>(expected), passes, seconds, double(expected) / seconds, slowest,
-                afterFirst / 1024.0, last / 1024.0, PeakRssKiB() / 1024.0, baseline / 1024.0);
+    PrintPasses(expected, passes, seconds, slowest, afterFirst, last, baseline);
     return 0;
 }
 
