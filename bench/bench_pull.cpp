@@ -1,13 +1,17 @@
 // The pull benchmark: vorn-cli's pull of N received invoices (about 1.3 KB each, pages of 100)
 // into an empty folder, over real HTTPS on loopback, then the second pull that finds them all
 // there; and the same N through the received passes of automatic mode (RunReceivedPass with its
-// default bounds, one pass after the other as ticks would run them, until a pass brings nothing).
+// default bounds, one pass after the other as ticks would run them, until a pass brings nothing),
+// and once more through automatic mode's engine (its received pass, with its log line and the word
+// to the front end).
 // The substitute backend runs as a program of its own, so that the peak resident memory measured
 // here is the pull's alone; each count and each kind runs in a process of its own for the same
 // reason. Prints time, documents per second and memory per count.
 //
 // Usage: bench_pull [count ...]     (default: 500 10000)
+//        bench_pull --engine count  (only the engine's received passes)
 
+#include "automatic/AutomaticEngine.h"
 #include "backend/DVBackendService.h"
 #include "bench/BenchSupport.h"
 #include "received/ReceivedPull.h"
@@ -119,6 +123,16 @@ int PullOnce(int count)
     return 0;
 }
 
+// The line of a run of passes: their time and rate, the slowest, the memory along the way.
+void PrintPasses(qsizetype expected, int passes, double seconds, double slowest, long afterFirstKiB,
+                 long lastKiB, long baselineKiB)
+{
+    std::printf("%6lld invoices: %3d passes %7.2f s, %7.1f documents/s, slowest pass %5.2f s; RSS after the "
+                "first pass %6.1f MiB, after the last %6.1f MiB, peak %6.1f MiB (%5.1f MiB before)\n",
+                static_cast<long long>(expected), passes, seconds, double(expected) / seconds, slowest,
+                afterFirstKiB / 1024.0, lastKiB / 1024.0, PeakRssKiB() / 1024.0, baselineKiB / 1024.0);
+}
+
 // One count through the received passes, in this process: as many passes as it takes, each
 // bounded as a tick bounds it, then one pass that finds everything there.
 int PassesOnce(int count)
@@ -164,10 +178,78 @@ int PassesOnce(int count)
                      static_cast<long long>(received), static_cast<long long>(failed));
         return 1;
     }
-    std::printf("%6lld invoices: %3d passes %7.2f s, %7.1f documents/s, slowest pass %5.2f s; RSS after the "
-                "first pass %6.1f MiB, after the last %6.1f MiB, peak %6.1f MiB (%5.1f MiB before)\n",
-                static_cast<long long>(expected), passes, seconds, double(expected) / seconds, slowest,
-                afterFirst / 1024.0, last / 1024.0, PeakRssKiB() / 1024.0, baseline / 1024.0);
+    PrintPasses(expected, passes, seconds, slowest, afterFirst, last, baseline);
+    return 0;
+}
+
+// What the engine tells its front end, counted.
+class TCountingObserver : public IAutomaticObserver
+{
+public:
+    void InvoiceRefused(const QString&, const QString&) override {}
+    void InvoicesReceived(qsizetype count, const QString&) override { Received += count; }
+    void VerdictChanged(const TVerdictNews&) override {}
+    void PassesFailing(const QString& message) override { Failing = message; }
+    void PassesWorkingAgain() override {}
+
+    qsizetype Received = 0;
+    QString Failing;
+};
+
+// One count through the engine's received passes, in this process, as the ticks of automatic mode
+// would run them until a pass brings nothing.
+int EnginePassesOnce(int count)
+{
+    TBenchBackend backend(count);
+    if (!backend.Started())
+        return 1;
+
+    QTemporaryDir outgoing;
+    QTemporaryDir folder;
+    TCountingObserver observer;
+    QString failure;
+    TAutomaticEngine::THooks hooks;
+    hooks.Failed = [&failure](std::exception_ptr e) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::exception& error) {
+            failure = QString::fromUtf8(error.what());
+        }
+    };
+    TAutomaticEngine engine(backend.Client(), observer, hooks);
+    engine.Apply(CheckAutomaticSettings({QStringLiteral("aziende"), QLatin1String(kTestDatabase),
+                                         QLatin1String(kTestUser), QLatin1String(kTestPassword),
+                                         outgoing.path(), folder.path(), QStringLiteral("0")}));
+
+    const long baseline = PeakRssKiB();
+    long afterFirst = 0;
+    int passes = 0;
+    double slowest = 0;
+    QElapsedTimer timer;
+    timer.start();
+    for (qsizetype before = -1; before != observer.Received;) {
+        before = observer.Received;
+        QElapsedTimer one;
+        one.start();
+        engine.ProcessReceivedInvoices();
+        slowest = std::max(slowest, double(one.nsecsElapsed()) / 1e9);
+        if (++passes == 1)
+            afterFirst = RssKiB();
+        if (!failure.isEmpty()) {
+            std::fprintf(stderr, "count %d: pass %d failed: %s\n", count, passes, qPrintable(failure));
+            return 1;
+        }
+    }
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    const long last = RssKiB();
+
+    const qsizetype expected = count + 3;
+    if (observer.Received != expected) {
+        std::fprintf(stderr, "count %d: the engine received %lld\n", count,
+                     static_cast<long long>(observer.Received));
+        return 1;
+    }
+    PrintPasses(expected, passes, seconds, slowest, afterFirst, last, baseline);
     return 0;
 }
 
@@ -182,6 +264,8 @@ int main(int argc, char** argv)
         return PullOnce(arguments[1].toInt());
     if (arguments.size() == 2 && arguments[0] == QLatin1String("--passes"))
         return PassesOnce(arguments[1].toInt());
+    if (arguments.size() == 2 && arguments[0] == QLatin1String("--engine"))
+        return EnginePassesOnce(arguments[1].toInt());
 
     const QStringList counts =
         arguments.isEmpty() ? QStringList{QStringLiteral("500"), QStringLiteral("10000")} : arguments;
