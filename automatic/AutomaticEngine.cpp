@@ -169,7 +169,8 @@ void TAutomaticEngine::ProcessReceivedInvoices()
     Guarded([this] {
         const QString folder = FSettings.CartellaRicevute;
         const TReceivedPassResult result = FPasses.Received(FClient, folder);
-        if (AppLog && !result.Stopped.isEmpty())
+        // A listing cut off by our own stop is no news: the next start goes on from the index.
+        if (AppLog && !result.Stopped.isEmpty() && !StopRequested())
             AppLog->WriteLogWrn(result.Stopped);
         if (result.New <= 0)
             return;
